@@ -1,0 +1,68 @@
+#include "config_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace loomreg {
+
+PieceReader::PieceReader(const char* path) : file_(std::fopen(path, "rb")) {}
+
+bool PieceReader::Next(std::string& piece) {
+  piece.clear();
+  if (!file_) return false;
+  std::FILE* f = file_.get();
+  while (piece.size() < kMaxText) {
+    int c = std::getc(f);
+    if (c == EOF) break;
+    if (c == '\r') {
+      int next = std::getc(f);
+      if (next == '\n') {
+        c = '\n';
+      } else if (next != EOF) {
+        std::ungetc(next, f);
+      }
+    }
+    piece.push_back(static_cast<char>(c));
+    if (c == '\n') break;
+  }
+  return !piece.empty();
+}
+
+std::string_view PieceText(std::string_view piece) {
+  return piece.substr(0, std::min(piece.size(), piece.find('\0')));
+}
+
+std::optional<std::string> FindSetting(const char* path, std::string_view key) {
+  PieceReader reader(path);
+  std::string piece;
+  while (reader.Next(piece)) {
+    std::string_view text = PieceText(piece);
+    if (!text.starts_with(key)) continue;
+    text.remove_prefix(key.size());
+    if (text.ends_with('\n')) text.remove_suffix(1);
+    return std::string(text);
+  }
+  return std::nullopt;
+}
+
+bool StoreText(char* buffer, std::string_view text) {
+  if (text.size() > kMaxText) {
+    buffer[0] = '\0';
+    return false;
+  }
+  std::memcpy(buffer, text.data(), text.size());
+  buffer[text.size()] = '\0';
+  return true;
+}
+
+std::string RelativeForm(std::string_view site, std::string_view target) {
+  auto levels = std::max<std::size_t>(std::count(site.begin(), site.end(), '/'), 1);
+  std::string result;
+  result.reserve(3 * levels + target.size());
+  for (std::size_t i = 1; i < levels; ++i) result += "../";
+  if (!result.empty()) result.pop_back();
+  result += target;
+  return result;
+}
+
+}  // namespace loomreg

@@ -1,0 +1,55 @@
+// The one reader of the site's key=value files, and the relative form of a site path. Every
+// setting reader of this module is built on these two pieces.
+#ifndef LOOMREG_SITECONFIG_CONFIG_FILE_H
+#define LOOMREG_SITECONFIG_CONFIG_FILE_H
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace loomreg {
+
+inline constexpr std::size_t kTextSize = 256;  // a text buffer: 255 bytes and the NUL
+inline constexpr std::size_t kMaxText = kTextSize - 1;
+inline constexpr const char* kSiteConfigFile = "./KVR_PATH.inf";
+
+// Reads a file as text in pieces of at most 255 bytes, the way a line reader with a 256-byte
+// buffer does: a piece ends after the next LF or after its 255th byte. A CR directly before an
+// LF is part of the line end and reads as that LF alone.
+class PieceReader {
+ public:
+  explicit PieceReader(const char* path);
+  bool is_open() const { return file_ != nullptr; }
+  // The next piece, or false at the end of the file. A piece may hold NUL bytes.
+  bool Next(std::string& piece);
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
+};
+
+// A piece seen as a C text: everything before its first NUL.
+std::string_view PieceText(std::string_view piece);
+
+// The value of the first setting line for `key` (which includes its '='), or nullopt when the
+// file cannot be opened or no piece begins with the key. The value is the rest of the piece's
+// text without its final LF; it may be empty.
+std::optional<std::string> FindSetting(const char* path, std::string_view key);
+
+// Writes `text` and a NUL into a 256-byte buffer. Returns false, leaving the buffer empty, when
+// the text is longer than 255 bytes.
+bool StoreText(char* buffer, std::string_view text);
+
+// The relative form of site path `target` seen from site directory `site`: one "../" per
+// level of `site` (its '/' bytes less one; a site path with no '/' counts as one level less
+// than the root, i.e. as having a single '/'), without the last '/', then `target` unchanged.
+std::string RelativeForm(std::string_view site, std::string_view target);
+
+}  // namespace loomreg
+
+#endif
