@@ -1,0 +1,130 @@
+#include "catalog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "registration.h"
+#include "test_support.h"
+
+namespace loomreg {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class CatalogTest : public ::testing::Test {
+ protected:
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
+  TempDir dir_;
+};
+
+TEST_F(CatalogTest, AppendListLineCreatesAndAppendsWithCrLf) {
+  std::string list = Path("list");
+  EXPECT_EQ(AppendListLine(list.c_str(), "a"), 0);
+  EXPECT_EQ(AppendListLine(list.c_str(), "a"), 0);
+  EXPECT_EQ(AppendListLine(list.c_str(), ""), 0);
+  EXPECT_EQ(ReadFile(list), "a\r\na\r\n\r\n");
+  // An unterminated last line is continued, not closed first.
+  WriteFile(list, "x");
+  EXPECT_EQ(AppendListLine(list.c_str(), "y"), 0);
+  EXPECT_EQ(ReadFile(list), "xy\r\n");
+  EXPECT_EQ(AppendListLine(Path("missing/list").c_str(), "a"), -1);
+}
+
+TEST_F(CatalogTest, CreatedFilesGetModeFromTheUmask) {
+  mode_t old = ::umask(027);
+  std::string list = Path("list");
+  EXPECT_EQ(AppendListLine(list.c_str(), "a"), 0);
+  ::umask(old);
+  struct stat st;
+  ASSERT_EQ(::stat(list.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(CatalogTest, AddNameIfAbsentAppendsOnlyNewNames) {
+  std::string list = Path("list");
+  EXPECT_EQ(AddNameIfAbsent(list.c_str(), "M1"), 0);
+  EXPECT_EQ(ReadFile(list), "M1\r\n");
+  WriteFile(list, "");
+  EXPECT_EQ(AddNameIfAbsent(list.c_str(), "M1"), 0);
+  EXPECT_EQ(ReadFile(list), "M1\r\n");
+
+  // LF-only ends and several names on a line read like one name per line.
+  WriteFile(list, "M1 M2\nM3\tM4\n");
+  for (const char* name : {"M1", "M2", "M3", "M4"}) {
+    EXPECT_EQ(AddNameIfAbsent(list.c_str(), name), 0);
+  }
+  EXPECT_EQ(ReadFile(list), "M1 M2\nM3\tM4\n");
+  EXPECT_EQ(AddNameIfAbsent(list.c_str(), "m1"), 0);
+  EXPECT_EQ(AddNameIfAbsent(list.c_str(), "M"), 0);
+  EXPECT_EQ(ReadFile(list), "M1 M2\nM3\tM4\nm1\r\nM\r\n");
+}
+
+TEST_F(CatalogTest, AddNameIfAbsentWithEmptyNameAppendsAnEmptyLineEveryTime) {
+  std::string list = Path("list");
+  EXPECT_EQ(AddNameIfAbsent(list.c_str(), ""), 0);
+  EXPECT_EQ(AddNameIfAbsent(list.c_str(), ""), 0);
+  EXPECT_EQ(ReadFile(list), "\r\n\r\n");
+}
+
+TEST_F(CatalogTest, AddNameIfAbsentFailsWhenTheListCannotBeOpenedAtAll) {
+  EXPECT_EQ(AddNameIfAbsent(Path("missing/list").c_str(), "a"), -1);
+  EXPECT_FALSE(Exists(dir_ / "missing"));
+  // A directory or device in place of the list is not read as one.
+  ASSERT_EQ(::mkdir(Path("dir").c_str(), 0777), 0);
+  EXPECT_EQ(AddNameIfAbsent(Path("dir").c_str(), "a"), -1);
+  ASSERT_EQ(::symlink("/dev/zero", Path("zero").c_str()), 0);
+  EXPECT_EQ(AddNameIfAbsent(Path("zero").c_str(), "a"), -1);
+}
+
+TEST_F(CatalogTest, AddNameToFileListNeedsAnExistingList) {
+  std::string list = Path("FileList");
+  EXPECT_EQ(AddNameToFileList(list.c_str(), "f1"), -1);
+  EXPECT_FALSE(Exists(list));
+  WriteFile(list, "");
+  EXPECT_EQ(AddNameToFileList(list.c_str(), "f1"), 0);
+  EXPECT_EQ(AddNameToFileList(list.c_str(), "f2"), 0);
+  EXPECT_EQ(AddNameToFileList(list.c_str(), "f1"), 0);
+  EXPECT_EQ(ReadFile(list), "f1\r\nf2\r\n");
+  WriteFile(list, "f1\r\nf2");
+  EXPECT_EQ(AddNameToFileList(list.c_str(), "f"), 0);
+  EXPECT_EQ(ReadFile(list), "f1\r\nf2f\r\n");
+}
+
+TEST_F(CatalogTest, WriteHistoryLineJoinsFiveValues) {
+  std::string history = Path("SetValueList");
+  EXPECT_EQ(WriteHistoryLine(history.c_str(), "f", "s", "b", "c", "m"), 0);
+  EXPECT_EQ(WriteHistoryLine(history.c_str(), "", "", "", "", ""), 0);
+  EXPECT_EQ(WriteHistoryLine(history.c_str(), "f", "s", "b,1", "c", "m"), 0);
+  EXPECT_EQ(ReadFile(history), "f,s,b,c,m\r\n,,,,\r\nf,s,b,1,c,m\r\n");
+  EXPECT_EQ(WriteHistoryLine(Path("missing/h").c_str(), "f", "s", "b", "c", "m"), -1);
+}
+
+TEST_F(CatalogTest, MachineStampIsRewrittenWhole) {
+  std::string stamp = Path("M1");
+  ::setenv("TZ", "UTC", 1);
+  EXPECT_TRUE(WriteStamp(stamp.c_str(), "M1", 0).ok());
+  EXPECT_TRUE(WriteStamp(stamp.c_str(), "M1", 86400 * 365).ok());
+  EXPECT_EQ(ReadFile(stamp), "M1,Fri Jan 01 00:00:00 1971\r\n\r\n");
+  EXPECT_EQ(WriteMachineStamp(stamp.c_str(), "M1"), 0);
+  EXPECT_EQ(ReadFile(stamp).size(), 3 + 24 + 4u);
+}
+
+TEST_F(CatalogTest, FailedWritesAreFailures) {
+  ASSERT_EQ(::symlink("/dev/full", Path("full").c_str()), 0);
+  std::string full = Path("full");
+  EXPECT_EQ(AppendListLine(full.c_str(), "a"), -1);
+  EXPECT_EQ(WriteHistoryLine(full.c_str(), "f", "s", "b", "c", "m"), -1);
+  EXPECT_EQ(WriteMachineStamp(full.c_str(), "M1"), -1);
+  Status status = AppendLine(full.c_str(), "a");
+  EXPECT_NE(status.message().find("No space left on device"), std::string::npos)
+      << status.message();
+}
+
+}  // namespace
+}  // namespace loomreg

@@ -1,0 +1,112 @@
+// The program: command line, run-status file around the registration, exit status.
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+#include "loomreg_version.h"
+#include "register_save.h"
+#include "registration.h"
+#include "run_status.h"
+#include "save_request.h"
+#include "siteconfig.h"
+
+namespace loomreg {
+namespace {
+
+constexpr int kExitDone = 1;        // the run went to its end; the result is in the status file
+constexpr int kExitNoStatus = 255;  // the run-status file could not be written
+constexpr int kExitInfo = 0;        // --help, --version, --paths
+
+constexpr std::string_view kUsage =
+    "usage: loomreg style_arg=STYLE beam_arg=BEAM koment_arg=COMMENT machine_arg=MACHINE "
+    "top_beam_arg=TOP_BEAM\n"
+    "         (started with argv[0] set to filename_arg=FILE, as the web application does)\n"
+    "       loomreg filename_arg=FILE style_arg=STYLE beam_arg=BEAM koment_arg=COMMENT "
+    "machine_arg=MACHINE top_beam_arg=TOP_BEAM\n"
+    "       loomreg --help | --version | --paths\n"
+    "\n"
+    "Files the upload FileData of the data store under STYLE as FILE and records the save in\n"
+    "the store's catalogues. Run it in the application directory: ./KVR_PATH.inf locates the\n"
+    "data store, and TimeExec.dat receives the run status (1 while running, then 0 or -1).\n"
+    "Exit status: 1 when the run ended (see TimeExec.dat), 255 when TimeExec.dat cannot be\n"
+    "written, 0 for --help, --version and --paths.\n"
+    "\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n"
+    "  --paths    show the data-store paths computed from ./KVR_PATH.inf\n";
+
+void Print(std::string_view text) {
+  while (!text.empty()) {
+    ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
+    if (written <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+void PrintPaths() {
+  const std::pair<const char*, const char*> entries[] = {
+      {"StyleFileDir", StyleFileDir},
+      {"SetValueFileListDir", SetValueFileListDir},
+      {"MachineFDir", MachineFDir},
+      {"MachineListFile", MachineListFile},
+      {"SetValueFileDir", SetValueFileDir},
+      {"StyleListDir", StyleListDir},
+      {"HtmlFileListFile", HtmlFileListFile},
+      {"DobbyDir", DobbyDir},
+      {"DobbyListDir", DobbyListDir},
+      {"DobbyFileDir", DobbyFileDir},
+      {"MachineDir", MachineDir},
+  };
+  std::string text;
+  for (const auto& [name, path] : entries) {
+    text += name;
+    text += '=';
+    text += path;
+    text += '\n';
+  }
+  Print(text);
+}
+
+}  // namespace
+}  // namespace loomreg
+
+extern "C" int LoomregMain(int argc, char** argv) {
+  using namespace loomreg;
+  const Command command = ParseCommandLine(argc, argv);
+  switch (command.kind) {
+    case CommandKind::kHelp:
+      Print(kUsage);
+      return kExitInfo;
+    case CommandKind::kVersion:
+      Print("loomreg " LOOMREG_VERSION "\n");
+      return kExitInfo;
+    case CommandKind::kPaths:
+      BuildPathTable();
+      if (!PathTableIsComplete()) {
+        Report("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
+        return kExitDone;
+      }
+      PrintPaths();
+      return kExitInfo;
+    case CommandKind::kSave:
+      break;
+  }
+
+  BuildPathTable();
+  if (!WriteRunStatus("1")) {
+    Print("open error");
+    return kExitNoStatus;
+  }
+  const auto lock_deadline = std::chrono::steady_clock::now() + kLockWait;
+  int result;
+  if (!command.refusal.empty()) {
+    Report("refused: " + command.refusal);
+    result = -1;
+  } else {
+    result = RegisterSaveUntil(command.request, lock_deadline);
+  }
+  if (!WriteRunStatus(std::to_string(result))) return kExitNoStatus;
+  return kExitDone;
+}

@@ -1,0 +1,97 @@
+#include "list_scan.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace loomreg {
+namespace {
+
+// The straightforward reading of a list: split on the six white-space bytes, compare words.
+bool ReferenceHasWord(std::string_view text, std::string_view name) {
+  if (name.empty() || name.size() > kMaxWord) return false;
+  for (char c : name) {
+    if (IsListSpace(c)) return false;
+  }
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && IsListSpace(text[i])) ++i;
+    std::size_t start = i;
+    while (i < text.size() && !IsListSpace(text[i])) ++i;
+    if (i > start && text.substr(start, i - start) == name) return true;
+  }
+  return false;
+}
+
+int ScanFile(const std::string& text, std::string_view name, std::size_t block) {
+  testing::TempDir dir;
+  testing::WriteFile(dir / "list", text);
+  int fd = ::open((dir / "list").c_str(), O_RDONLY);
+  int result = ScanForWord(fd, name, block);
+  ::close(fd);
+  return result;
+}
+
+TEST(ListScanTest, MatchesWholeWordsOnly) {
+  const std::string list = "alpha\r\nbeta gamma\tdelta\vepsilon\fzeta\rEta\n";
+  for (std::string_view name : {"alpha", "beta", "gamma", "delta", "epsilon", "zeta", "Eta"}) {
+    EXPECT_TRUE(TextHasWord(list, name)) << name;
+  }
+  for (std::string_view name : {"alph", "lpha", "eta", "ALPHA", "beta gamma", "a", "", "\r\n"}) {
+    EXPECT_FALSE(TextHasWord(list, name)) << name;
+  }
+  EXPECT_TRUE(TextHasWord("only", "only"));
+  EXPECT_FALSE(TextHasWord("", "x"));
+}
+
+TEST(ListScanTest, OtherBytesBelongToWords) {
+  // NUL, other controls and bytes >= 0x80 are not separators.
+  EXPECT_FALSE(TextHasWord(std::string("ab\0cd\r\n", 7), "ab"));
+  EXPECT_TRUE(TextHasWord(std::string("ab\0cd\r\n", 7), std::string("ab\0cd", 5)));
+  EXPECT_FALSE(
+      TextHasWord("a\x1b"
+                  "b\r\n",
+                  "a"));
+  EXPECT_TRUE(TextHasWord("caf\xe9\r\n", "caf\xe9"));
+  EXPECT_FALSE(TextHasWord("caf\xe9\r\n", "caf"));
+}
+
+TEST(ListScanTest, LongWordsNeverMatch) {
+  std::string word(300, 'w');
+  EXPECT_FALSE(TextHasWord(word + "\r\n", word));
+  // The tail of a long word is not a word of its own.
+  EXPECT_FALSE(TextHasWord(word + "\r\n", std::string(45, 'w')));
+  EXPECT_TRUE(TextHasWord(std::string(255, 'w') + "\r\n", std::string(255, 'w')));
+}
+
+TEST(ListScanTest, StreamingAgreesWithReferenceAcrossBlockSeams) {
+  std::mt19937 random(12345);
+  const std::string alphabet = "ab \r\n\t";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(random() % 40, ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    std::string name(1 + random() % 4, 'a');
+    for (char& c : name) c = "ab \n"[random() % (round % 10 == 0 ? 4 : 2)];
+    std::size_t block = 1 + random() % 9;
+    bool expected = ReferenceHasWord(text, name);
+    ASSERT_EQ(TextHasWord(text, name), expected) << '"' << text << "\" / " << name;
+    ASSERT_EQ(ScanFile(text, name, block), expected ? 1 : 0)
+        << '"' << text << "\" / " << name << " block " << block;
+  }
+}
+
+TEST(ListScanTest, ReportsReadErrors) {
+  testing::TempDir dir;
+  int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(ScanForWord(fd, "x"), -1);
+  ::close(fd);
+}
+
+}  // namespace
+}  // namespace loomreg

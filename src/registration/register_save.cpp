@@ -1,0 +1,104 @@
+#include "register_save.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <string>
+
+#include "catalog.h"
+#include "registration.h"
+#include "siteconfig.h"
+#include "store_lock.h"
+
+namespace loomreg {
+
+void Report(std::string_view message) {
+  std::string line = "loomreg: ";
+  line += message;
+  line += '\n';
+  (void)!::write(STDERR_FILENO, line.data(), line.size());
+}
+
+Status MoveNoReplace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return {};
+  // Some file systems refuse the no-replace flag itself.
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+    return Status::SystemError("cannot move", from, errno);
+  }
+  return MoveByLink(from, to);
+}
+
+Status MoveByLink(const char* from, const char* to) {
+  // A hard link fails just as safely as a no-replace rename when the target exists; once it
+  // stands, the upload's old name is dropped.
+  if (::link(from, to) != 0) return Status::SystemError("cannot move", from, errno);
+  if (::unlink(from) != 0) return Status::SystemError("stored, but cannot remove", from, errno);
+  return {};
+}
+
+int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_point lock_deadline) {
+  if (std::string why = CheckSaveRequest(r); !why.empty()) {
+    Report("refused: " + why);
+    return -1;
+  }
+  const SavePaths paths = BuildSavePaths(r);
+
+  StoreLock lock;
+  if (lock.Acquire(SetValueFileListDir, lock_deadline) == StoreLock::Result::kTimedOut) {
+    Report("refused: the data store stayed locked by another save for " +
+           std::to_string(kLockWait.count()) + " seconds");
+    return -1;
+  }
+
+  // Each step names what it updates, for the message when it stops the save.
+  auto stopped = [](std::string_view step, const Status& status) {
+    Report("save stopped at the " + std::string(step) + ": " + status.message());
+    return -1;
+  };
+  if (Status s =
+          AppendHistory(paths.history.c_str(), r.file, r.style, r.beam, r.comment, r.machine);
+      !s.ok()) {
+    return stopped("save history", s);
+  }
+  if (Status s = AppendLine(paths.machine_files.c_str(), r.file); !s.ok()) {
+    return stopped("machine's file list", s);
+  }
+  if (Status s = AddIfAbsent(paths.machine_list.c_str(), r.machine); !s.ok()) {
+    return stopped("machine list", s);
+  }
+  if (Status s = AddToFileList(paths.file_list.c_str(), r.file); !s.ok()) {
+    return stopped("file list", s);
+  }
+
+  // Filing the upload never stops the save: an existing directory is what we want, and a file
+  // already stored under the name keeps its content.
+  (void)::mkdir(paths.style_dir.c_str(), 0777);
+  if (Status s = MoveNoReplace(paths.upload.c_str(), paths.stored.c_str()); !s.ok()) {
+    Report("upload not stored as " + QuoteForMessage(paths.stored) + ": " + s.message());
+  }
+
+  if (Status s = AddIfAbsent(paths.kind_list.c_str(), r.style); !s.ok()) {
+    return stopped("style list", s);
+  }
+  if (Status s = AppendLine(paths.style_files.c_str(), r.file); !s.ok()) {
+    return stopped("style's file list", s);
+  }
+  if (Status s = WriteStamp(paths.stamp.c_str(), r.machine, std::time(nullptr)); !s.ok()) {
+    return stopped("machine stamp", s);
+  }
+  return 0;
+}
+
+}  // namespace loomreg
+
+extern "C" int RegisterSave(const char* file, const char* style, const char* beam,
+                            const char* comment, const char* machine, const char* top_beam) {
+  auto text = [](const char* value) { return std::string(value ? value : ""); };
+  loomreg::SaveRequest request{text(file),    text(style),   text(beam),
+                               text(comment), text(machine), text(top_beam)};
+  return loomreg::RegisterSaveUntil(request, std::chrono::steady_clock::now() + loomreg::kLockWait);
+}

@@ -1,0 +1,29 @@
+#ifndef LOOMREG_REGISTRATION_REGISTER_SAVE_H
+#define LOOMREG_REGISTRATION_REGISTER_SAVE_H
+
+#include <chrono>
+#include <string_view>
+
+#include "file_io.h"
+#include "save_request.h"
+
+namespace loomreg {
+
+// How long a save waits for the store lock, counted from the moment the run announced itself.
+inline constexpr std::chrono::seconds kLockWait{10};
+
+// The registration transaction. Waits for the store lock until `lock_deadline`; returns 0 or -1.
+int RegisterSaveUntil(const SaveRequest& request,
+                      std::chrono::steady_clock::time_point lock_deadline);
+
+// Moves `from` to `to` unless something already exists at `to`; never replaces a file.
+Status MoveNoReplace(const char* from, const char* to);
+// The same by link() and unlink(), for file systems that cannot rename without replacing.
+Status MoveByLink(const char* from, const char* to);
+
+// Writes "loomreg: <message>" and a newline to standard error in one write.
+void Report(std::string_view message);
+
+}  // namespace loomreg
+
+#endif

@@ -1,0 +1,39 @@
+#include "register_save.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "test_support.h"
+
+namespace loomreg {
+namespace {
+
+using testing::Exists;
+using testing::ReadFile;
+using testing::WriteFile;
+
+class MoveTest : public ::testing::TestWithParam<Status (*)(const char*, const char*)> {};
+
+TEST_P(MoveTest, MovesButNeverReplaces) {
+  auto move = GetParam();
+  testing::TempDir dir;
+  WriteFile(dir / "upload", "new");
+  ASSERT_TRUE(move((dir / "upload").c_str(), (dir / "stored").c_str()).ok());
+  EXPECT_FALSE(Exists(dir / "upload"));
+  EXPECT_EQ(ReadFile(dir / "stored"), "new");
+
+  WriteFile(dir / "upload", "newer");
+  Status status = move((dir / "upload").c_str(), (dir / "stored").c_str());
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("File exists"), std::string::npos) << status.message();
+  EXPECT_EQ(ReadFile(dir / "stored"), "new");
+  EXPECT_EQ(ReadFile(dir / "upload"), "newer");
+
+  EXPECT_FALSE(move((dir / "none").c_str(), (dir / "other").c_str()).ok());
+  EXPECT_FALSE(Exists(dir / "other"));
+}
+
+INSTANTIATE_TEST_SUITE_P(RenameAndLink, MoveTest, ::testing::Values(&MoveNoReplace, &MoveByLink));
+
+}  // namespace
+}  // namespace loomreg

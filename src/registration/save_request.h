@@ -1,0 +1,60 @@
+// The command line of one run and the checks a request must pass before the data store is
+// touched.
+#ifndef LOOMREG_REGISTRATION_SAVE_REQUEST_H
+#define LOOMREG_REGISTRATION_SAVE_REQUEST_H
+
+#include <string>
+#include <string_view>
+
+namespace loomreg {
+
+// The six values of one run, in command-line order.
+struct SaveRequest {
+  std::string file;
+  std::string style;
+  std::string beam;
+  std::string comment;
+  std::string machine;
+  std::string top_beam;
+};
+
+enum class CommandKind { kSave, kHelp, kVersion, kPaths };
+
+struct Command {
+  CommandKind kind = CommandKind::kSave;
+  SaveRequest request;
+  std::string refusal;  // why the command line cannot be a request; empty when it can
+};
+
+// Reads the six words. The web application puts the file-name word at argv[0]; the
+// conventional form, with the program's name first, is recognised when argv[0] does not begin
+// with "filename_arg=" but argv[1] does and there are at least seven words. A word is assigned
+// by position: its value is what follows the length of its key text. Words after the sixth
+// value are ignored.
+Command ParseCommandLine(int argc, const char* const* argv);
+
+// Every path a save builds, from the path table and the request's values.
+struct SavePaths {
+  std::string history;        // SaveHistory
+  std::string machine_files;  // the machine's file list
+  std::string machine_list;   // MachineList
+  std::string file_list;      // FileList
+  std::string style_dir;      // the style's directory of stored files
+  std::string upload;         // FileData
+  std::string stored;         // where the upload is filed
+  std::string kind_list;      // KindList
+  std::string style_files;    // the style's file list
+  std::string stamp;          // the machine's stamp
+};
+SavePaths BuildSavePaths(const SaveRequest& request);
+
+// Why the request must be refused, or the empty text when it may go ahead. Needs the path
+// table. A refused request changes nothing.
+std::string CheckSaveRequest(const SaveRequest& request);
+
+// `text` quoted for a one-line message: controls, DEL, '"' and '\' are escaped.
+std::string QuoteForMessage(std::string_view text);
+
+}  // namespace loomreg
+
+#endif

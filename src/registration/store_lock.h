@@ -1,0 +1,28 @@
+#ifndef LOOMREG_REGISTRATION_STORE_LOCK_H
+#define LOOMREG_REGISTRATION_STORE_LOCK_H
+
+#include <chrono>
+
+#include "file_io.h"
+
+namespace loomreg {
+
+// An exclusive flock() on a data-store directory, held until destruction. Saves and repairs
+// of one store take it on the same directory, so they run one after the other. No file is
+// created for it.
+class StoreLock {
+ public:
+  enum class Result {
+    kLocked,       // the lock is held
+    kUnavailable,  // the directory cannot be opened or locked: go on without the lock
+    kTimedOut,     // another process held it until the deadline
+  };
+  Result Acquire(const char* directory, std::chrono::steady_clock::time_point deadline);
+
+ private:
+  Fd fd_;
+};
+
+}  // namespace loomreg
+
+#endif
