@@ -1,0 +1,49 @@
+// A data store in a temporary directory, laid out for the default ./KVR_PATH.inf: the tool runs
+// in <root>/kvr and the store lies in <root>/kvrdata.
+#ifndef LOOMREG_TESTS_STORE_FIXTURE_H
+#define LOOMREG_TESTS_STORE_FIXTURE_H
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace loomreg::testing {
+
+struct SaveArgs {
+  std::string file = "F1";
+  std::string style = "S1";
+  std::string beam = "B1";
+  std::string comment = "C1";
+  std::string machine = "M1";
+  std::string top_beam = "T1";
+};
+
+// The six words as the web application passes them, the file-name word first.
+std::vector<std::string> SaveWords(const SaveArgs& args);
+
+class Store {
+ public:
+  Store();
+  const std::filesystem::path& app() const { return app_; }
+  const std::filesystem::path& data() const { return data_; }
+
+  void Upload(const std::string& content) const;
+  std::string Data(const std::string& relative) const { return ReadFile(data_ / relative); }
+  std::string RunStatus() const { return ReadFile(app_ / "TimeExec.dat"); }
+  std::map<std::string, std::string> Snapshot() const { return testing::Snapshot(root_.path()); }
+
+  ProcessResult Run(const std::vector<std::string>& argv) const;
+  ProcessResult Save(const SaveArgs& args) const { return Run(SaveWords(args)); }
+
+ private:
+  TempDir root_;
+  std::filesystem::path app_;
+  std::filesystem::path data_;
+};
+
+}  // namespace loomreg::testing
+
+#endif
