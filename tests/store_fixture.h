@@ -35,14 +35,25 @@ class Store {
   std::string RunStatus() const { return ReadFile(app_ / "TimeExec.dat"); }
   std::map<std::string, std::string> Snapshot() const { return testing::Snapshot(root_.path()); }
 
-  ProcessResult Run(const std::vector<std::string>& argv) const;
-  ProcessResult Save(const SaveArgs& args) const { return Run(SaveWords(args)); }
+  // Runs loomreg in the application directory, with TZ=UTC and `env` added to the environment.
+  ProcessResult Run(const std::vector<std::string>& argv,
+                    const std::vector<std::string>& env = {}) const;
+  ProcessResult Save(const SaveArgs& args, const std::vector<std::string>& env = {}) const {
+    return Run(SaveWords(args), env);
+  }
 
  private:
   TempDir root_;
   std::filesystem::path app_;
   std::filesystem::path data_;
 };
+
+// Checks that a save of the default SaveArgs with upload `upload`, stopped at `step` (1 to 8; 9
+// for a save that went through), did exactly steps 1 to step - 1 of: history line, machine's
+// file list, machine list, file list, stored upload, style list, style's file list, stamp.
+// Paths below a prefix in `unreadable` are not checked: the test broke them on purpose.
+void ExpectStepsDone(const Store& store, int step, const std::string& upload,
+                     const std::vector<std::string>& unreadable = {});
 
 }  // namespace loomreg::testing
 

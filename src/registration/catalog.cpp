@@ -61,8 +61,10 @@ Status AddToFileList(const char* path, std::string_view name) {
   if (Status status = ScanList(fd, path, name, found); !status.ok() || found) return status;
   off_t end = ::lseek(fd.get(), 0, SEEK_END);
   if (end < 0) return Status::SystemError("cannot seek in", path, errno);
-  if (!WriteOnce(fd.get(), Line(name), end))
+  if (!WriteOnce(fd.get(), Line(name), end)) {
     return Status::SystemError("cannot write", path, errno);
+  }
+  if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;
   if (int err = fd.Close()) return Status::SystemError("cannot close", path, err);
   return {};
 }
@@ -79,7 +81,7 @@ Status AppendHistory(const char* path, std::string_view file, std::string_view s
 }
 
 Status WriteStamp(const char* path, std::string_view machine, std::time_t when) {
-  return WriteFile(path, OpenMode::kTruncate, MachineStampText(machine, when));
+  return WriteFile(path, OpenMode::kRewrite, MachineStampText(machine, when));
 }
 
 }  // namespace loomreg

@@ -52,19 +52,34 @@ enum class OpenMode {
   kRead,       // existing file, read only
   kReadWrite,  // existing file, read and write, never created
   kAppend,     // append, created when absent
-  kTruncate,   // write from scratch, created when absent
+  kRewrite,    // replace the content, created when absent
 };
 
-// Opens `path`; on failure returns an invalid Fd with errno set.
-Fd OpenFile(const char* path, OpenMode mode);
+// Whether WriteFile makes what it wrote durable before it returns: the file's data, and the
+// directory entry of a file it created.
+enum class Durability { kDurable, kVolatile };
+
+// Opens `path`; on failure returns an invalid Fd with errno set. `created` (if given) tells
+// whether this call may have created the file.
+Fd OpenFile(const char* path, OpenMode mode, bool* created = nullptr);
 
 // Writes `data` with a single write() call, so that no reader or concurrent appender ever sees a
 // part of it. A short write is undone by cutting the file back to `undo_size` (pass -1 to skip
 // that) and reported as a failure with errno ENOSPC.
 bool WriteOnce(int fd, std::string_view data, off_t undo_size);
 
-// Opens, writes and closes: the body of every "write this text to that file" operation.
-Status WriteFile(const char* path, OpenMode mode, std::string_view data);
+// Flushes an open file to stable storage. Special files, which have nothing to flush, pass.
+Status SyncFd(int fd, const char* path);
+// Flushes the file or directory at `path`.
+Status SyncPath(const char* path);
+// Flushes the directory holding `path`, making a new or renamed entry in it durable.
+Status SyncParentDirectory(std::string_view path);
+
+// Opens, writes, flushes and closes: the body of every "write this text to that file" operation.
+// kAppend adds `data` at the end; kRewrite overwrites the file from its start and cuts off what
+// lies beyond, so that a file rewritten with text of the same length is never seen empty.
+Status WriteFile(const char* path, OpenMode mode, std::string_view data,
+                 Durability durability = Durability::kDurable);
 
 }  // namespace loomreg
 

@@ -40,6 +40,26 @@ Status MoveByLink(const char* from, const char* to) {
   return {};
 }
 
+namespace {
+
+// Files the upload under its style. That it cannot be moved (a file of the name is already
+// stored, or there is no upload) does not stop the save; only failing to make a move that
+// happened durable does.
+Status StoreUpload(const SavePaths& paths) {
+  bool new_style = ::mkdir(paths.style_dir.c_str(), 0777) == 0;
+  Status moved = MoveNoReplace(paths.upload.c_str(), paths.stored.c_str());
+  if (!moved.ok()) {
+    Report("upload not stored as " + QuoteForMessage(paths.stored) + ": " + moved.message());
+  } else {
+    if (Status s = SyncPath(paths.stored.c_str()); !s.ok()) return s;
+    if (Status s = SyncPath(paths.style_dir.c_str()); !s.ok()) return s;
+  }
+  if (moved.ok() || new_style) return SyncParentDirectory(paths.upload);
+  return {};
+}
+
+}  // namespace
+
 int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_point lock_deadline) {
   if (std::string why = CheckSaveRequest(r); !why.empty()) {
     Report("refused: " + why);
@@ -74,12 +94,7 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
     return stopped("file list", s);
   }
 
-  // Filing the upload never stops the save: an existing directory is what we want, and a file
-  // already stored under the name keeps its content.
-  (void)::mkdir(paths.style_dir.c_str(), 0777);
-  if (Status s = MoveNoReplace(paths.upload.c_str(), paths.stored.c_str()); !s.ok()) {
-    Report("upload not stored as " + QuoteForMessage(paths.stored) + ": " + s.message());
-  }
+  if (Status s = StoreUpload(paths); !s.ok()) return stopped("stored settings file", s);
 
   if (Status s = AddIfAbsent(paths.kind_list.c_str(), r.style); !s.ok()) {
     return stopped("style list", s);

@@ -9,7 +9,8 @@ namespace loomreg {
 bool WriteRunStatus(std::string_view line) {
   std::string text(line);
   text += "\r\n";
-  return WriteFile(kRunStatusFile, OpenMode::kTruncate, text).ok();
+  // The status is news for the web application, not part of the store: it is not flushed.
+  return WriteFile(kRunStatusFile, OpenMode::kRewrite, text, Durability::kVolatile).ok();
 }
 
 }  // namespace loomreg
