@@ -45,6 +45,15 @@ std::optional<std::string> FindSetting(const char* path, std::string_view key) {
   return std::nullopt;
 }
 
+std::string SiteSetting(std::string_view key, std::string_view fallback) {
+  return FindSetting(kSiteConfigFile, key).value_or(std::string(fallback));
+}
+
+const char* ReadSettingInto(char* buffer, std::string_view key, std::string_view fallback) {
+  StoreText(buffer, SiteSetting(key, fallback));
+  return buffer;
+}
+
 bool StoreText(char* buffer, std::string_view text) {
   if (text.size() > kMaxText) {
     buffer[0] = '\0';
