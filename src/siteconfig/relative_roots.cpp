@@ -14,3 +14,17 @@ std::string RelativeRoot(const char* (*read_target)()) {
 std::string DataRoot() { return RelativeRoot(ReadKvrDataPath); }
 
 }  // namespace loomreg
+
+// A relative root that does not fit in 255 bytes leaves the buffer empty, as the path table
+// leaves an entry empty: a cut-off path would lead somewhere else.
+extern "C" const char* MakeDataRoot(void) {
+  static char buffer[loomreg::kTextSize];
+  loomreg::StoreText(buffer, loomreg::DataRoot());
+  return buffer;
+}
+
+extern "C" const char* MakeGlbRoot(void) {
+  static char buffer[loomreg::kTextSize];
+  loomreg::StoreText(buffer, loomreg::RelativeRoot(ReadGlbDir));
+  return buffer;
+}

@@ -20,7 +20,7 @@ const char* ReadKvrPath(void);
 /* "KVRDATA=": the site path of the data directory; default "/kvrdata/". */
 const char* ReadKvrDataPath(void);
 
-/* "GLBDIR=": a site directory; default "./". */
+/* "GLBDIR=": a site directory, made relative by MakeGlbRoot; default "./". */
 const char* ReadGlbDir(void);
 /* "MAINDIR=": a CGI directory of the site; default "/pqs/pq001/cgi-bin/". */
 const char* ReadMainDir(void);
@@ -47,6 +47,17 @@ void BuildPathTable(void);
  * too long for at least one entry to fit in 255 bytes. An entry that does not fit is left
  * empty, never truncated, so a caller must check this before forming paths from the table. */
 int PathTableIsComplete(void);
+
+/* The data root that BuildPathTable uses, e.g. "../kvrdata/": the "KVRDATA=" path reached from
+ * the "KVR=" directory by climbing one "../" per '/' of the "KVR=" value less one (a value with
+ * no '/' counts as one with a single '/'), without the last '/'. */
+const char* MakeDataRoot(void);
+/* The "GLBDIR=" path in the same relative form; with the defaults ".../" ("..", then "./"). */
+const char* MakeGlbRoot(void);
+/* A relative root longer than 255 bytes is never cut: both then return the empty text, as the
+ * path table leaves an entry that does not fit empty (BuildPathTable then reports the table
+ * incomplete). A root is also empty, legitimately, when its target path is empty and the
+ * "KVR=" path has at most one '/'. */
 
 /* The path table. Directory entries end in '/', so a path is formed by appending a name. */
 extern char StyleFileDir[LOOMREG_TEXT_SIZE];        /* <root>StyleFile/ */
