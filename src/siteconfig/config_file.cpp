@@ -32,17 +32,43 @@ std::string_view PieceText(std::string_view piece) {
   return piece.substr(0, std::min(piece.size(), piece.find('\0')));
 }
 
+namespace {
+
+// A piece's text without the LF that ends it, if it ends in one (a piece cut after 255 bytes
+// has none).
+std::string WithoutLineEnd(std::string_view text) {
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  return std::string(text);
+}
+
+}  // namespace
+
 std::optional<std::string> FindSetting(const char* path, std::string_view key) {
   PieceReader reader(path);
   std::string piece;
   while (reader.Next(piece)) {
     std::string_view text = PieceText(piece);
-    if (!text.starts_with(key)) continue;
-    text.remove_prefix(key.size());
-    if (text.ends_with('\n')) text.remove_suffix(1);
-    return std::string(text);
+    if (text.starts_with(key)) return WithoutLineEnd(text.substr(key.size()));
   }
   return std::nullopt;
+}
+
+std::optional<std::string> FirstLine(const char* path) {
+  PieceReader reader(path);
+  std::string piece;
+  if (!reader.Next(piece)) return std::nullopt;
+  std::string_view text = PieceText(piece);
+  if (text.empty()) return std::nullopt;
+  return WithoutLineEnd(text);
+}
+
+std::string SiteSetting(std::string_view key, std::string_view fallback) {
+  return FindSetting(kSiteConfigFile, key).value_or(std::string(fallback));
+}
+
+const char* ReadSettingInto(char* buffer, std::string_view key, std::string_view fallback) {
+  StoreText(buffer, SiteSetting(key, fallback));
+  return buffer;
 }
 
 bool StoreText(char* buffer, std::string_view text) {

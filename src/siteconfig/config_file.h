@@ -41,6 +41,17 @@ std::string_view PieceText(std::string_view piece);
 // text without its final LF; it may be empty.
 std::optional<std::string> FindSetting(const char* path, std::string_view key);
 
+// The text of the file's first piece without its final LF, or nullopt when the file cannot be
+// opened, is empty or begins with a NUL. A first line with nothing but its line end gives "".
+std::optional<std::string> FirstLine(const char* path);
+
+// The value of `key` in ./KVR_PATH.inf, or `fallback` when the file or the key is missing.
+std::string SiteSetting(std::string_view key, std::string_view fallback);
+
+// Stores SiteSetting(key, fallback) in `buffer` and returns `buffer`. The value always fits: a
+// setting line is read as one piece of at most 255 bytes, key included.
+const char* ReadSettingInto(char* buffer, std::string_view key, std::string_view fallback);
+
 // Writes `text` and a NUL into a 256-byte buffer. Returns false, leaving the buffer empty, when
 // the text is longer than 255 bytes.
 bool StoreText(char* buffer, std::string_view text);

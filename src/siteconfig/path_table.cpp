@@ -1,6 +1,7 @@
 #include <string>
 
 #include "config_file.h"
+#include "relative_roots.h"
 #include "siteconfig.h"
 
 char StyleFileDir[LOOMREG_TEXT_SIZE];
@@ -37,9 +38,7 @@ const Entry kEntries[] = {
 }  // namespace
 
 extern "C" void BuildPathTable(void) {
-  // Copy the first value: both readers are called before the table is filled.
-  std::string site = ReadKvrPath();
-  std::string root = loomreg::RelativeForm(site, ReadKvrDataPath());
+  std::string root = loomreg::DataRoot();
   table_complete = true;
   for (const Entry& entry : kEntries) {
     if (!loomreg::StoreText(entry.buffer, root + entry.name)) table_complete = false;
