@@ -13,7 +13,7 @@
 namespace loomreg {
 
 inline constexpr std::size_t kMaxWord = 255;
-inline constexpr std::size_t kScanBlock = 64 * 1024;
+inline constexpr std::size_t kScanBlock = 256 * 1024;
 
 constexpr bool IsListSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
