@@ -1,0 +1,96 @@
+#include "pair_list.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace loomreg::formdata {
+namespace {
+
+struct FreeDeleter {
+  void operator()(char* text) const { std::free(text); }
+};
+using OwnedText = std::unique_ptr<char, FreeDeleter>;
+
+OwnedText CopyText(std::string_view text) {
+  OwnedText copy(static_cast<char*>(std::malloc(text.size() + 1)));
+  if (copy) {
+    std::memcpy(copy.get(), text.data(), text.size());
+    copy.get()[text.size()] = '\0';
+  }
+  return copy;
+}
+
+}  // namespace
+
+bool AppendPairCopy(std::string_view name, std::string_view value, PairList* list) {
+  // Copy first, so that a failure leaves no entry half made.
+  OwnedText name_copy = CopyText(name);
+  OwnedText value_copy = CopyText(value);
+  void* grown = nullptr;
+  if (name_copy && value_copy && list->pairCount < INT32_MAX) {
+    // No spare capacity: the array always holds exactly pairCount entries.
+    std::size_t count = static_cast<std::size_t>(list->pairCount) + 1;
+    grown = std::realloc(list->pairs, count * sizeof(NameValuePair));
+  }
+  if (grown == nullptr) {
+    FreePairList(list);
+    return false;
+  }
+  list->pairs = static_cast<NameValuePair*>(grown);
+  list->pairs[list->pairCount] = {name_copy.release(), value_copy.release()};
+  ++list->pairCount;
+  return true;
+}
+
+}  // namespace loomreg::formdata
+
+namespace {
+
+// The module's one piece of shared state. Only its first byte is promised to callers; the
+// rest gives room to a caller that writes a short text into it.
+char g_empty_text[LOOMREG_RECORD_SIZE];
+
+}  // namespace
+
+void InitPairList(PairList* list) {
+  list->pairCount = 0;
+  list->pairs = nullptr;
+}
+
+void FreePairList(PairList* list) {
+  if (list->pairs != nullptr) {
+    for (std::int32_t i = 0; i < list->pairCount; ++i) {
+      std::free(list->pairs[i].name);
+      std::free(list->pairs[i].value);
+    }
+    std::free(list->pairs);
+  }
+  InitPairList(list);
+}
+
+void AppendPair(const char* name, const char* value, PairList* list) {
+  loomreg::formdata::AppendPairCopy(name, value, list);
+}
+
+char* FindPairValue(const char* name, const PairList* list) {
+  for (std::int32_t i = 0; i < list->pairCount; ++i) {
+    if (std::strcmp(list->pairs[i].name, name) == 0) return list->pairs[i].value;
+  }
+  return nullptr;
+}
+
+char* GetPairValue(const char* name, const PairList* list) {
+  if (char* value = FindPairValue(name, list)) return value;
+  // Rewritten on every miss: a caller may have written into it since the last one.
+  g_empty_text[0] = '\0';
+  return g_empty_text;
+}
+
+void PrintPairList(const PairList* list) {
+  for (std::int32_t i = 0; i < list->pairCount; ++i) {
+    std::printf("%s:%s\n", list->pairs[i].name, list->pairs[i].value);
+  }
+}

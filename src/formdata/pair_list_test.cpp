@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "formdata.h"
+#include "test_helpers.h"
+
+namespace loomreg::formdata {
+namespace {
+
+using testing::Pairs;
+using testing::PairsOf;
+using testing::ScopedList;
+
+// What `print` writes to standard output (file descriptor 1).
+std::string CapturedStdout(const std::function<void()>& print) {
+  std::fflush(stdout);
+  std::FILE* capture = std::tmpfile();
+  int saved = dup(1);
+  dup2(fileno(capture), 1);
+  print();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  std::string out;
+  std::rewind(capture);
+  for (int c; (c = std::getc(capture)) != EOF;) out.push_back(static_cast<char>(c));
+  std::fclose(capture);
+  return out;
+}
+
+TEST(PairListTest, EmptyListMissesEverything) {
+  ScopedList list;
+  EXPECT_EQ(list.list.pairCount, 0);
+  EXPECT_EQ(list.list.pairs, nullptr);
+  EXPECT_EQ(FindPairValue("", list.get()), nullptr);
+  EXPECT_STREQ(GetPairValue("a", list.get()), "");
+  EXPECT_EQ(CapturedStdout([&] { PrintPairList(list.get()); }), "");
+  FreePairList(list.get());
+  EXPECT_EQ(list.list.pairCount, 0);
+  EXPECT_EQ(list.list.pairs, nullptr);
+}
+
+TEST(PairListTest, KeepsOrderAndTheFirstOfEqualNamesWins) {
+  ScopedList list({{"a", "1"}, {"b", "2"}, {"a", "3"}});
+  EXPECT_EQ(list.list.pairCount, 3);
+  EXPECT_STREQ(FindPairValue("a", list.get()), "1");
+  EXPECT_STREQ(GetPairValue("b", list.get()), "2");
+  EXPECT_EQ(CapturedStdout([&] { PrintPairList(list.get()); }), "a:1\nb:2\na:3\n");
+  // The lookups hand out the list's own text, not a copy.
+  EXPECT_EQ(FindPairValue("a", list.get()), list.list.pairs[0].value);
+}
+
+TEST(PairListTest, LookupComparesWholeTextsCaseSensitively) {
+  ScopedList list({{"ab", "long"}, {"a", "short"}, {"", "no name"}, {"e", ""}, {"", "later"}});
+  EXPECT_STREQ(FindPairValue("a", list.get()), "short");
+  EXPECT_STREQ(FindPairValue("ab", list.get()), "long");
+  EXPECT_EQ(FindPairValue("A", list.get()), nullptr);
+  EXPECT_EQ(FindPairValue("abc", list.get()), nullptr);
+  EXPECT_EQ(FindPairValue("a ", list.get()), nullptr);
+  EXPECT_STREQ(FindPairValue("", list.get()), "no name");
+  EXPECT_STREQ(FindPairValue("e", list.get()), "");
+  EXPECT_NE(FindPairValue("e", list.get()), nullptr);
+}
+
+TEST(PairListTest, StoresCopiesOfTheCallersTexts) {
+  ScopedList list;
+  char name[] = "key";
+  char value[] = "value";
+  AppendPair(name, value, list.get());
+  std::strcpy(name, "xyz");
+  std::strcpy(value, "other");
+  EXPECT_EQ(PairsOf(list.list), (Pairs{{"key", "value"}}));
+  EXPECT_NE(list.list.pairs[0].name, name);
+  EXPECT_NE(list.list.pairs[0].value, value);
+}
+
+TEST(PairListTest, SharedEmptyTextIsResetOnEveryMiss) {
+  ScopedList list(Pairs{{"a", "1"}});
+  char* empty = GetPairValue("missing", list.get());
+  ASSERT_STREQ(empty, "");
+  std::strcpy(empty, "dirty");
+  ScopedList other;
+  char* again = GetPairValue("", other.get());
+  EXPECT_EQ(again, empty);  // one buffer shared by every list
+  EXPECT_STREQ(again, "");
+}
+
+TEST(PairListTest, PrintsWithoutEscaping) {
+  ScopedList list({{"a:b", "line\nbreak"}, {"", ""}, {"%", "+ "}});
+  EXPECT_EQ(CapturedStdout([&] { PrintPairList(list.get()); }), "a:b:line\nbreak\n:\n%:+ \n");
+}
+
+TEST(PairListTest, FreedListIsEmptyAndReusable) {
+  ScopedList list({{"a", "1"}, {"b", "2"}});
+  FreePairList(list.get());
+  EXPECT_EQ(list.list.pairCount, 0);
+  EXPECT_EQ(list.list.pairs, nullptr);
+  EXPECT_EQ(FindPairValue("a", list.get()), nullptr);
+  AppendPair("c", "3", list.get());
+  EXPECT_EQ(PairsOf(list.list), (Pairs{{"c", "3"}}));
+}
+
+}  // namespace
+}  // namespace loomreg::formdata

@@ -1,0 +1,110 @@
+#include "url_codec.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "formdata.h"
+
+namespace loomreg::formdata {
+namespace {
+
+constexpr std::uint8_t kNotHex = 0xFF;
+constexpr unsigned char kDroppedByte = 13;  // an escaped CR vanishes, so %0D%0A reads as LF
+
+constexpr std::array<std::uint8_t, 256> kHexValue = [] {
+  std::array<std::uint8_t, 256> table{};
+  table.fill(kNotHex);
+  for (int i = 0; i < 10; ++i) table['0' + i] = static_cast<std::uint8_t>(i);
+  for (int i = 0; i < 6; ++i) {
+    table['a' + i] = static_cast<std::uint8_t>(10 + i);
+    table['A' + i] = static_cast<std::uint8_t>(10 + i);
+  }
+  return table;
+}();
+
+// Control bytes, bytes from 0x80, and the eight characters that would change the meaning of a
+// form field or of the markup a value may be written into.
+constexpr std::array<bool, 256> kEscaped = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = c < 0x20 || c >= 0x80;
+  for (unsigned char c : std::string_view("=&% <>+,")) table[c] = true;
+  return table;
+}();
+
+constexpr char kLowerHexDigits[] = "0123456789abcdef";
+
+}  // namespace
+
+std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
+                           bool split_at_ampersand) {
+  const auto* in = reinterpret_cast<const unsigned char*>(text);
+  std::size_t read = 0;
+  std::size_t write = 0;
+  while (read < length) {
+    unsigned char c = in[read];
+    if (c == '%') {
+      // in[length] is the NUL, which is no digit: neither look ahead passes it.
+      unsigned high = kHexValue[in[read + 1]];
+      if (high != kNotHex) {
+        unsigned low = kHexValue[in[read + 2]];
+        unsigned value = low == kNotHex ? high : high * 16 + low;
+        if (value != kDroppedByte) out[write++] = static_cast<char>(value);
+      }
+      read = std::min(read + 3, length);
+      continue;
+    }
+    if (c == '+') {
+      c = ' ';
+    } else if (c == '&' && split_at_ampersand) {
+      c = '\0';
+    }
+    out[write++] = static_cast<char>(c);
+    ++read;
+  }
+  return write;
+}
+
+std::size_t EncodedLength(std::string_view text) {
+  std::size_t length = text.size();
+  for (unsigned char c : text) length += kEscaped[c] ? 2 : 0;
+  return length;
+}
+
+char* EncodeInto(std::string_view text, char* out) {
+  for (unsigned char c : text) {
+    if (kEscaped[c]) {
+      *out++ = '%';
+      *out++ = kLowerHexDigits[c >> 4];
+      *out++ = kLowerHexDigits[c & 0xF];
+    } else {
+      *out++ = static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace loomreg::formdata
+
+using loomreg::formdata::DecodeFormText;
+using loomreg::formdata::EncodeInto;
+
+char* EncodeUrlText(const char* text) {
+  std::size_t length = std::strlen(text);
+  if (length > (SIZE_MAX - 1) / 3) return nullptr;
+  // Room for the worst case, every byte escaped, as callers may expect of the buffer.
+  auto* encoded = static_cast<char*>(std::malloc(3 * length + 1));
+  if (encoded == nullptr) return nullptr;
+  *EncodeInto({text, length}, encoded) = '\0';
+  return encoded;
+}
+
+char* DecodeUrlText(const char* text) {
+  std::size_t length = std::strlen(text);
+  auto* decoded = static_cast<char*>(std::malloc(length + 1));
+  if (decoded == nullptr) return nullptr;
+  decoded[DecodeFormText(text, length, decoded, false)] = '\0';
+  return decoded;
+}

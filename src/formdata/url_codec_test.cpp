@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "formdata.h"
+#include "test_helpers.h"
+
+namespace loomreg::formdata {
+namespace {
+
+using testing::TakeText;
+
+std::optional<std::string> Encode(const std::string& text) {
+  return TakeText(EncodeUrlText(text.c_str()));
+}
+std::optional<std::string> Decode(const std::string& text) {
+  return TakeText(DecodeUrlText(text.c_str()));
+}
+
+std::string WithoutCr(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+TEST(EncodeUrlTextTest, EscapesInLowerCaseHex) {
+  EXPECT_EQ(Encode("a b"), "a%20b");
+  EXPECT_EQ(Encode("x=1&y"), "x%3d1%26y");
+  EXPECT_EQ(Encode("50%"), "50%25");
+  EXPECT_EQ(Encode("1+1,2"), "1%2b1%2c2");
+  EXPECT_EQ(Encode("<b>"), "%3cb%3e");
+  EXPECT_EQ(Encode("\t\r\n"), "%09%0d%0a");
+  EXPECT_EQ(Encode("\xe9\xff\x80\x1f"), "%e9%ff%80%1f");
+  EXPECT_EQ(Encode("a/b?c#d:e;f'g\"h~\x7f"), "a/b?c#d:e;f'g\"h~\x7f");
+  EXPECT_EQ(Encode(""), "");
+}
+
+TEST(EncodeUrlTextTest, EscapesExactlyControlsHighBytesAndEightCharacters) {
+  for (int c = 1; c < 256; ++c) {
+    bool escaped = c < 0x20 || c >= 0x80 || std::strchr("=&% <>+,", c) != nullptr;
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%%%02x", c);
+    std::string text(1, static_cast<char>(c));
+    EXPECT_EQ(Encode(text), escaped ? hex : text) << "byte " << c;
+  }
+}
+
+TEST(DecodeUrlTextTest, TurnsEscapesAndPlusIntoBytes) {
+  EXPECT_EQ(Decode("x%3d1%26y"), "x=1&y");
+  EXPECT_EQ(Decode("a+b"), "a b");
+  EXPECT_EQ(Decode("%2B%2b"), "++");
+  EXPECT_EQ(Decode("%e9%E9%Ff"), "\xe9\xe9\xff");
+  EXPECT_EQ(Decode("a&b=c"), "a&b=c");
+  EXPECT_EQ(Decode(""), "");
+}
+
+TEST(DecodeUrlTextTest, DropsOnlyEscapedCarriageReturns) {
+  EXPECT_EQ(Decode("%0d"), "");
+  EXPECT_EQ(Decode("line1%0D%0Aline2"), "line1\nline2");
+  EXPECT_EQ(Decode("raw\r\n"), "raw\r\n");
+}
+
+TEST(DecodeUrlTextTest, MalformedEscapesSpanThreeBytesButStopAtTheEnd) {
+  EXPECT_EQ(Decode("%4z!"), "\x04!");  // one digit: its value
+  EXPECT_EQ(Decode("a%4"), std::string("a\x04"));
+  EXPECT_EQ(Decode("%z12"), "2");  // no digit: no byte
+  EXPECT_EQ(Decode("%%41"), "1");
+  EXPECT_EQ(Decode("% 41"), "1");
+  EXPECT_EQ(Decode("%+1x"), "x");
+  EXPECT_EQ(Decode("a%"), "a");
+  EXPECT_EQ(Decode("a%z"), "a");
+  EXPECT_EQ(Decode("%dz+"), " ");  // 13 from one digit is dropped too
+  char* decoded = DecodeUrlText("%0zq");
+  ASSERT_NE(decoded, nullptr);
+  EXPECT_EQ(std::string(decoded, 3), std::string("\0q\0", 3));
+  std::free(decoded);
+}
+
+TEST(DecodeUrlTextTest, ReadsNothingPastTheTerminator) {
+  // A buffer holding nothing after the NUL but a digit: a decoder that skipped three bytes
+  // from a trailing '%' would decode it (and read beyond the text).
+  for (const char* text : {"%", "%4", "ab%", "ab%f"}) {
+    std::size_t length = std::strlen(text);
+    char buffer[8];
+    std::memcpy(buffer, text, length + 1);
+    std::memset(buffer + length + 1, '7', sizeof buffer - length - 1);
+    auto decoded = TakeText(DecodeUrlText(buffer));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->find('7'), std::string::npos) << text;
+    EXPECT_LE(decoded->size(), length);
+  }
+}
+
+TEST(UrlCodecTest, DecodingAnEncodedTextGivesItBackWithoutCarriageReturns) {
+  std::string every_byte;
+  for (int c = 1; c < 256; ++c) every_byte.push_back(static_cast<char>(c));
+  EXPECT_EQ(Decode(*Encode(every_byte)), WithoutCr(every_byte));
+
+  std::mt19937 random(20240607);
+  std::uniform_int_distribution<int> byte(1, 255);
+  std::uniform_int_distribution<int> length(0, 40);
+  for (int round = 0; round < 500; ++round) {
+    std::string text(length(random), ' ');
+    for (char& c : text) c = static_cast<char>(byte(random));
+    ASSERT_EQ(Decode(*Encode(text)), WithoutCr(text)) << round;
+  }
+}
+
+}  // namespace
+}  // namespace loomreg::formdata
