@@ -10,15 +10,6 @@
 namespace loomreg {
 namespace {
 
-// A name that is empty, too long or holds white space can equal no word of a list.
-bool Searchable(std::string_view name) {
-  if (name.empty() || name.size() > kMaxWord) return false;
-  for (unsigned char c : name) {
-    if (IsListSpace(c)) return false;
-  }
-  return true;
-}
-
 // Looks for `name` as a whole word in `window`. `list_start` says that the window begins the
 // list, `list_end` that it ends it. A hit whose right neighbour lies beyond the window while
 // more of the list follows is not decided here: the caller keeps the window's tail and sees it
@@ -44,12 +35,20 @@ bool WindowHasWord(std::string_view window, std::string_view name, bool list_sta
 
 }  // namespace
 
+bool IsListWord(std::string_view name) {
+  if (name.empty() || name.size() > kMaxWord) return false;
+  for (unsigned char c : name) {
+    if (IsListSpace(c)) return false;
+  }
+  return true;
+}
+
 bool TextHasWord(std::string_view text, std::string_view name) {
-  return Searchable(name) && WindowHasWord(text, name, true, true);
+  return IsListWord(name) && WindowHasWord(text, name, true, true);
 }
 
 int ScanForWord(int fd, std::string_view name, std::size_t block) {
-  if (!Searchable(name)) return 0;
+  if (!IsListWord(name)) return 0;
   block = std::max<std::size_t>(block, 1);
   // The window is the tail kept from the last block (the last n + 1 bytes, so that a hit across
   // the seam can be judged with its left neighbour) followed by the next block.

@@ -3,18 +3,6 @@
 #include <utility>
 
 namespace loomreg {
-namespace {
-
-// Whether `name` can stand in a list as one word that reads back as itself.
-bool IsListWord(std::string_view name) {
-  if (name.empty() || name.size() > kMaxWord) return false;
-  for (unsigned char c : name) {
-    if (IsListSpace(c)) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 ListRewriter::ListRewriter(const RewritePlan& plan, std::string file)
     : plan_(plan), file_(std::move(file)) {}
