@@ -1,6 +1,6 @@
 // Names read from the store, each with the line it was first seen on. The bytes live in an
-// arena of large blocks, so that a list of a million names costs a few allocations and each
-// lookup is one hash probe.
+// arena of large blocks and the index is one flat open-addressing table, so that a list of a
+// million names costs a few allocations and each lookup about one cache miss.
 #ifndef LOOMREG_STORECHECK_NAME_INDEX_H
 #define LOOMREG_STORECHECK_NAME_INDEX_H
 
@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace loomreg {
@@ -32,17 +31,33 @@ class NameIndex {
   };
   // Adds `name` seen on `line`.
   Sighting Add(std::string_view name, std::uint64_t line);
-  bool Contains(std::string_view name) const { return lines_.contains(name); }
-  // The line `name` was first seen on, or 0 when it was not.
-  std::uint64_t FirstLine(std::string_view name) const;
-  std::size_t size() const { return lines_.size(); }
+  bool Contains(std::string_view name) const;
+  std::size_t size() const { return count_; }
 
-  // Every name with its first line, in no particular order.
-  const std::unordered_map<std::string_view, std::uint64_t>& entries() const { return lines_; }
+  // Calls `visit(name, first_line)` for every name, in no particular order.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    for (const Slot& slot : slots_) {
+      if (slot.data != nullptr) visit(std::string_view(slot.data, slot.size), slot.line);
+    }
+  }
 
  private:
+  // 24 bytes; a slot is free while `data` is null.
+  struct Slot {
+    const char* data = nullptr;
+    std::uint64_t line = 0;
+    std::uint32_t hash = 0;
+    std::uint32_t size = 0;
+  };
+
+  // The slot holding `name`, or the free slot where it belongs. Needs a free slot.
+  std::size_t Probe(std::string_view name, std::uint32_t hash) const;
+  void Grow();
+
   NameArena arena_;
-  std::unordered_map<std::string_view, std::uint64_t> lines_;
+  std::vector<Slot> slots_;  // a power of two in size, at most half used
+  std::size_t count_ = 0;
 };
 
 }  // namespace loomreg
