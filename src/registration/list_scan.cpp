@@ -14,15 +14,6 @@
 namespace loomreg {
 namespace {
 
-// A name that is empty, too long or holds white space can equal no word of a list.
-bool Searchable(std::string_view name) {
-  if (name.empty() || name.size() > kMaxWord) return false;
-  for (unsigned char c : name) {
-    if (IsListSpace(c)) return false;
-  }
-  return true;
-}
-
 // Whether the occurrence of a name of length `n` at `pos` is a whole word of the list.
 inline bool WholeWordAt(const char* data, std::size_t len, std::size_t pos, std::size_t n,
                         bool list_start, bool list_end) {
@@ -94,12 +85,20 @@ bool WindowHasWord(std::string_view window, std::string_view name, bool list_sta
 
 }  // namespace
 
+bool IsListWord(std::string_view name) {
+  if (name.empty() || name.size() > kMaxWord) return false;
+  for (unsigned char c : name) {
+    if (IsListSpace(c)) return false;
+  }
+  return true;
+}
+
 bool TextHasWord(std::string_view text, std::string_view name) {
-  return Searchable(name) && WindowHasWord(text, name, true, true);
+  return IsListWord(name) && WindowHasWord(text, name, true, true);
 }
 
 int ScanForWord(int fd, std::string_view name, std::size_t block) {
-  if (!Searchable(name)) return 0;
+  if (!IsListWord(name)) return 0;
   block = std::max<std::size_t>(block, 1);
   // The window is the tail kept from the last block (the last n + 1 bytes, so that a hit across
   // the seam can be judged with its left neighbour) followed by the next block.

@@ -19,6 +19,10 @@ constexpr bool IsListSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// Whether `name` can be a word of a list: not empty, at most 255 bytes, no white space. No
+// other name ever equals a word read back.
+bool IsListWord(std::string_view name);
+
 // Whether the complete list `text` holds `name`.
 bool TextHasWord(std::string_view text, std::string_view name);
 

@@ -70,6 +70,17 @@ TEST(ListScanTest, LongWordsNeverMatch) {
   EXPECT_TRUE(TextHasWord(std::string(255, 'w') + "\r\n", std::string(255, 'w')));
 }
 
+TEST(ListScanTest, AListWordIsOneToTwoHundredFiftyFiveBytesWithoutWhiteSpace) {
+  EXPECT_TRUE(IsListWord("F1"));
+  EXPECT_TRUE(IsListWord(std::string(255, 'w')));
+  EXPECT_TRUE(IsListWord("a\x01/\xe9"));
+  EXPECT_FALSE(IsListWord(""));
+  EXPECT_FALSE(IsListWord(std::string(256, 'w')));
+  for (char space : {' ', '\t', '\r', '\n', '\v', '\f'}) {
+    EXPECT_FALSE(IsListWord(std::string("a") + space + "b"));
+  }
+}
+
 TEST(ListScanTest, AgreesWithReferenceOnRandomLists) {
   // Small alphabets make near misses frequent; lengths past 64 bytes reach the vector loop, and
   // tiny blocks put seams everywhere.

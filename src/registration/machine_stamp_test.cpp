@@ -41,5 +41,40 @@ TEST(MachineStampTest, UsesLocalTimeFromTz) {
   }
 }
 
+TEST(StampFaultTest, AcceptsWhatFormatStampWrites) {
+  const char* old = getenv("TZ");
+  std::string saved = old ? old : "";
+  setenv("TZ", "UTC", 1);
+  // Every day of a leap year and its neighbours, at a moment that shifts the time fields too.
+  for (std::time_t when = 1704067200 - 86400; when < 1735689600 + 86400; when += 86400 + 3661) {
+    std::string text = MachineStampText("M", when);
+    std::string stamp = text.substr(2, 24);
+    EXPECT_EQ(StampFault(stamp), "") << stamp;
+  }
+  if (old) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+}
+
+TEST(StampFaultTest, RefusesMalformedAndImpossibleStamps) {
+  const std::string_view form = "is not of the form Www Mmm dd hh:mm:ss yyyy";
+  EXPECT_EQ(StampFault("Tue Dec 08 07:05:03 2026"), "");
+  EXPECT_EQ(StampFault("Tue Dec 08 07:05:60 2026"), "");  // a leap second
+  for (std::string_view bad :
+       {"", "Tue Dec  8 07:05:03 2026", "tue Dec 08 07:05:03 2026", "Tue DEC 08 07:05:03 2026",
+        "Tue Dec 08 24:05:03 2026", "Tue Dec 08 07:60:03 2026", "Tue Dec 08 07:05:61 2026",
+        "Tue Dec 08 07:05:03 0999", "Tue Dec 08 07:05:03 2026 ", "Tue Dec 08 07-05-03 2026",
+        "Tue Dec 0x 07:05:03 2026", "Tue Dec 08 7:05:03 20260"}) {
+    EXPECT_EQ(StampFault(bad), form) << bad;
+  }
+  EXPECT_EQ(StampFault("Fri Feb 30 07:05:03 2026"), "is not a date of the calendar");
+  EXPECT_EQ(StampFault("Sat Dec 00 07:05:03 2026"), "is not a date of the calendar");
+  EXPECT_EQ(StampFault("Sun Feb 29 07:05:03 2026"), "is not a date of the calendar");
+  EXPECT_EQ(StampFault("Sun Feb 29 07:05:03 2032"), "");
+  EXPECT_EQ(StampFault("Wed Dec 08 07:05:03 2026"), "names the wrong weekday");
+}
+
 }  // namespace
 }  // namespace loomreg

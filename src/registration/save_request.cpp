@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "name_rules.h"
 #include "siteconfig.h"
 
 namespace loomreg {
@@ -33,17 +34,13 @@ bool StartsWith(const char* word, std::string_view prefix) {
 // A file name, style or machine becomes a path component: it must name one entry inside its
 // directory, and be read back as one word from the lists.
 std::string CheckName(std::string_view what, std::string_view name) {
-  if (name.empty()) return std::string(what) + " is empty";
-  if (name == "." || name == "..")
-    return std::string(what) + " " + QuoteForMessage(name) + " is not a name";
-  for (unsigned char c : name) {
-    if (c == '/') return std::string(what) + " " + QuoteForMessage(name) + " contains '/'";
-    if (c <= 0x20 || c == 0x7f) {
-      return std::string(what) + " " + QuoteForMessage(name) +
-             " contains a space or control character";
-    }
-  }
-  return {};
+  std::string_view fault = NameFault(name);
+  if (fault.empty()) return {};
+  std::string why(what);
+  if (!name.empty()) why += " " + QuoteForMessage(name);
+  why += " ";
+  why += fault;
+  return why;
 }
 
 std::string CheckOneLine(std::string_view what, std::string_view value) {
@@ -115,8 +112,7 @@ std::string CheckSaveRequest(const SaveRequest& r) {
                                  CheckName("machine", r.machine)}) {
     if (!why.empty()) return why;
   }
-  // A style directory of these names would take the place of the upload or of the file list.
-  if (r.style == "FileData" || r.style == "FileList") {
+  if (IsReservedStyle(r.style)) {
     return "style " + QuoteForMessage(r.style) + " is a reserved name";
   }
   for (const std::string& why :

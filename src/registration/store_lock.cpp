@@ -10,13 +10,14 @@
 namespace loomreg {
 
 StoreLock::Result StoreLock::Acquire(const char* directory,
-                                     std::chrono::steady_clock::time_point deadline) {
+                                     std::chrono::steady_clock::time_point deadline, Mode mode) {
   fd_ = Fd(::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd_.valid()) return Result::kUnavailable;
   // Poll rather than block, so that the wait ends at the deadline without signals.
+  const int operation = mode == Mode::kShared ? LOCK_SH : LOCK_EX;
   auto pause = std::chrono::microseconds(200);
   for (;;) {
-    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) return Result::kLocked;
+    if (::flock(fd_.get(), operation | LOCK_NB) == 0) return Result::kLocked;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) {
       fd_ = Fd();

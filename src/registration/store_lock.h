@@ -7,9 +7,9 @@
 
 namespace loomreg {
 
-// An exclusive flock() on a data-store directory, held until destruction. Saves and repairs
-// of one store take it on the same directory, so they run one after the other. No file is
-// created for it.
+// A flock() on a data-store directory, held until destruction. Saves and repairs of one store
+// take it exclusively on the same directory, so they run one after the other; a read-only check
+// takes it shared, so that it sees the store between saves. No file is created for it.
 class StoreLock {
  public:
   enum class Result {
@@ -17,7 +17,9 @@ class StoreLock {
     kUnavailable,  // the directory cannot be opened or locked: go on without the lock
     kTimedOut,     // another process held it until the deadline
   };
-  Result Acquire(const char* directory, std::chrono::steady_clock::time_point deadline);
+  enum class Mode { kExclusive, kShared };
+  Result Acquire(const char* directory, std::chrono::steady_clock::time_point deadline,
+                 Mode mode = Mode::kExclusive);
 
  private:
   Fd fd_;

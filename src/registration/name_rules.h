@@ -1,0 +1,21 @@
+// The rules a file name, style or machine must pass to become a path component of the store and
+// one word of its lists. Saves refuse names that break them; the store checker notes names
+// already stored that a save would refuse today.
+#ifndef LOOMREG_REGISTRATION_NAME_RULES_H
+#define LOOMREG_REGISTRATION_NAME_RULES_H
+
+#include <string_view>
+
+namespace loomreg {
+
+// Why `name` cannot be a file name, style or machine ("is empty", "is not a name",
+// "contains '/'", "contains a space or control character"), or the empty text when it can.
+std::string_view NameFault(std::string_view name);
+
+// Styles a save refuses whatever their bytes: a style directory of these names would take the
+// place of the upload or of the file list.
+bool IsReservedStyle(std::string_view style);
+
+}  // namespace loomreg
+
+#endif

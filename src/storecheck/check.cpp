@@ -1,0 +1,468 @@
+#include "check.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <tuple>
+#include <utility>
+
+#include "directory.h"
+#include "file_io.h"
+#include "list_reader.h"
+#include "machine_stamp.h"
+#include "name_index.h"
+#include "name_rules.h"
+#include "save_request.h"
+
+namespace loomreg {
+namespace {
+
+// What a name stands for, for the rules a save applies to it.
+enum class Role { kFile, kStyle, kMachine };
+
+std::string_view RoleText(Role role) {
+  switch (role) {
+    case Role::kFile:
+      return "file name";
+    case Role::kStyle:
+      return "style";
+    case Role::kMachine:
+      return "machine";
+  }
+  return "name";
+}
+
+enum class ListKind {
+  kEachOnce,    // FileList, KindList, MachineList: words, each name once
+  kRepeatable,  // per-style and per-machine lists: words, repeats allowed
+  kHistory,     // the save history: lines of fields, not words
+};
+
+// "1 line ends in LF alone", "3 lines end in LF alone (first on line 7)".
+std::string LinesText(std::uint64_t count, std::string_view one, std::string_view many,
+                      std::uint64_t first) {
+  std::string text = std::to_string(count);
+  text += count == 1 ? " line " : " lines ";
+  text += count == 1 ? one : many;
+  if (count > 1) text += " (first on line " + std::to_string(first) + ")";
+  return text;
+}
+
+std::string AgeText(std::int64_t seconds) {
+  auto part = [](std::int64_t n, std::string_view unit) {
+    return std::to_string(n) + " " + std::string(unit);
+  };
+  if (seconds < 60) return part(seconds, "s");
+  if (seconds < 3600) return part(seconds / 60, "min");
+  if (seconds < 86400) return part(seconds / 3600, "h") + " " + part(seconds % 3600 / 60, "min");
+  return part(seconds / 86400, "d") + " " + part(seconds % 86400 / 3600, "h");
+}
+
+bool IsLeftover(std::string_view name) { return name.starts_with(kRepairTempPrefix); }
+
+class Checker {
+ public:
+  Checker(const StorePaths& paths, std::time_t now, CheckResult& result)
+      : p_(paths), now_(now), r_(result) {}
+
+  void Run() {
+    if (!RequireLayout()) return;
+    ReadEachOnce(p_.file_list, file_list_, Role::kFile);
+    ReadEachOnce(p_.kind_list, kind_list_, Role::kStyle);
+    ReadEachOnce(p_.machine_list, machine_list_, Role::kMachine);
+    ReadList(p_.history, ListKind::kHistory, [](std::string_view, std::uint64_t) {});
+    CheckStyles();
+    CheckMachines();
+    for (const std::string* dir : {&p_.history_dir, &p_.machine_list_dir, &p_.kind_list_dir}) {
+      FindLeftovers(*dir);
+    }
+    file_list_.ForEach([&](std::string_view name, std::uint64_t line) {
+      if (!stored_.Contains(name)) {
+        Add(FindingKind::kListedNotStored, p_.file_list, line, name,
+            "is listed but stored under no style");
+      }
+    });
+    FinishRewrites();
+    for (auto& [key, finding] : refused_) r_.findings.push_back(std::move(finding));
+    SortFindings(r_.findings);
+  }
+
+ private:
+  void Add(FindingKind kind, const std::string& file, std::uint64_t line,
+           std::optional<std::string_view> name, std::string detail) {
+    Finding finding{kind, file, line, std::nullopt, std::move(detail)};
+    if (name) finding.name = std::string(*name);
+    r_.findings.push_back(std::move(finding));
+  }
+
+  void Error(std::string_view action, const std::string& path, int err) {
+    r_.errors.push_back(Status::SystemError(action, path, err).message());
+  }
+
+  // The directories a save writes into, and FileList, which a save needs and never creates.
+  bool RequireLayout() {
+    bool ok = true;
+    for (const std::string* dir :
+         {&p_.style_lists, &p_.history_dir, &p_.machine_lists, &p_.machine_list_dir, &p_.values,
+          &p_.kind_list_dir, &p_.stamps}) {
+      struct stat st;
+      if (::stat(dir->c_str(), &st) != 0) {
+        Error("cannot find directory", *dir, errno);
+        ok = false;
+      } else if (!S_ISDIR(st.st_mode)) {
+        Error("cannot use directory", *dir, ENOTDIR);
+        ok = false;
+      }
+    }
+    if (!ok) return false;
+    struct stat st;
+    if (::stat(p_.file_list.c_str(), &st) != 0) {
+      Error("cannot find the file list", p_.file_list, errno);
+      return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      r_.errors.push_back("cannot read " + p_.file_list + ": not a regular file");
+      return false;
+    }
+    return true;
+  }
+
+  // Reads a catalogue line by line and notes its form: an unterminated last line, LF-only line
+  // ends, and for word lists lines of several words and words too long to be a name. Calls
+  // `on_word(word, line)` for every other word. A missing file reads as empty: every list but
+  // FileList is created by the first save that needs it.
+  template <typename OnWord>
+  void ReadList(const std::string& path, ListKind kind, OnWord&& on_word) {
+    Fd fd = OpenFile(path.c_str(), OpenMode::kRead);
+    if (!fd.valid()) {
+      if (errno != ENOENT) Error("cannot open", path, errno);
+      return;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return Error("cannot read", path, errno);
+    if (!S_ISREG(st.st_mode)) {
+      r_.errors.push_back("cannot read " + path + ": not a regular file");
+      return;
+    }
+    LineReader reader(fd.get());
+    TextLine line;
+    std::uint64_t lf_only = 0, first_lf_only = 0, several = 0, first_several = 0, last = 0;
+    bool unterminated = false;
+    while (reader.Next(line)) {
+      last = line.number;
+      if (line.end == LineEnd::kLf && lf_only++ == 0) first_lf_only = line.number;
+      if (line.end == LineEnd::kNone) unterminated = true;
+      if (kind == ListKind::kHistory) continue;
+      int words = 0;
+      ForEachWord(line.text, [&](std::string_view word) {
+        ++words;
+        if (word.size() > kMaxWord) {
+          Add(FindingKind::kLongWord, path, line.number, std::nullopt,
+              "a word of " + std::to_string(word.size()) +
+                  " bytes: longer than 255, it never equals a name");
+        } else {
+          on_word(word, line.number);
+        }
+      });
+      if (words > 1 && several++ == 0) first_several = line.number;
+    }
+    if (reader.error() != 0) return Error("cannot read", path, reader.error());
+    if (unterminated) {
+      Add(FindingKind::kUnterminatedLine, path, last, std::nullopt,
+          "the last line has no line end");
+      Rewrite(path, kind);
+    }
+    if (lf_only > 0) {
+      Add(FindingKind::kLfLineEnds, path, first_lf_only, std::nullopt,
+          LinesText(lf_only, "ends in LF alone", "end in LF alone", first_lf_only));
+      r_.findings.back().count = lf_only;
+    }
+    if (several > 0) {
+      Add(FindingKind::kSeveralWords, path, first_several, std::nullopt,
+          LinesText(several, "holds several words", "hold several words", first_several));
+      r_.findings.back().count = several;
+    }
+  }
+
+  RewritePlan& Rewrite(const std::string& path, ListKind kind) {
+    RewritePlan& plan = r_.rewrites[path];
+    if (kind == ListKind::kEachOnce) plan.each_once = true;
+    return plan;
+  }
+
+  void ReadEachOnce(const std::string& path, NameIndex& index, Role role) {
+    ReadList(path, ListKind::kEachOnce, [&](std::string_view word, std::uint64_t line) {
+      NameIndex::Sighting sighting = index.Add(word, line);
+      if (sighting.is_new) {
+        NoteName(role, word, path, line);
+        return;
+      }
+      Add(FindingKind::kRepeatedName, path, line, word,
+          "is listed again (first on line " + std::to_string(sighting.first_line) + ")");
+      Rewrite(path, ListKind::kEachOnce);
+    });
+  }
+
+  // Notes a name a save would refuse today, once for each role and name, at the first place it
+  // stands in report order.
+  void NoteName(Role role, std::string_view name, const std::string& file, std::uint64_t line) {
+    if (name.size() > kMaxWord) return;  // reported as too long where it stands in a list
+    std::string_view why = NameFault(name);
+    if (why.empty() && role == Role::kStyle && IsReservedStyle(name)) why = "is a reserved name";
+    if (why.empty()) return;
+    auto key = std::make_pair(role, std::string(name));
+    auto found = refused_.find(key);
+    if (found != refused_.end() &&
+        std::tie(found->second.file, found->second.line) <= std::tie(file, line)) {
+      return;
+    }
+    Finding finding{FindingKind::kRefusedName, file, line, std::string(name),
+                    "as a " + std::string(RoleText(role)) + " " + std::string(why) +
+                        ": a save would refuse it today"};
+    refused_.insert_or_assign(std::move(key), std::move(finding));
+  }
+
+  // The entries of a directory holding one file per style or machine, sorted.
+  std::vector<std::string> ListNames(const std::string& dir) {
+    std::vector<std::string> names;
+    DirectoryReader reader(dir);
+    std::string_view name;
+    EntryKind kind;
+    while (reader.Next(name, kind)) {
+      if (IsLeftover(name)) {
+        NoteLeftover(dir, name);
+      } else {
+        names.emplace_back(name);
+      }
+    }
+    if (reader.error() != 0) Error("cannot list", dir, reader.error());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  void NoteLeftover(const std::string& dir, std::string_view name) {
+    std::string path = dir + std::string(name);
+    Add(FindingKind::kLeftoverTemp, path, 0, std::nullopt,
+        "a temporary file left by an interrupted repair");
+    r_.leftovers.push_back(std::move(path));
+  }
+
+  void FindLeftovers(const std::string& dir) {
+    DirectoryReader reader(dir);
+    std::string_view name;
+    EntryKind kind;
+    while (reader.Next(name, kind)) {
+      if (IsLeftover(name) && kind == EntryKind::kFile) NoteLeftover(dir, name);
+    }
+    if (reader.error() != 0) Error("cannot list", dir, reader.error());
+  }
+
+  void CheckStyles() {
+    // SetValueFile/ holds FileList, the upload and one directory per style.
+    std::vector<std::string> dirs;
+    {
+      DirectoryReader reader(p_.values);
+      std::string_view name;
+      EntryKind kind;
+      while (reader.Next(name, kind)) {
+        if (kind == EntryKind::kDirectory) {
+          dirs.emplace_back(name);
+        } else if (name == "FileData") {
+          CheckUpload();
+        } else if (IsLeftover(name) && kind == EntryKind::kFile) {
+          NoteLeftover(p_.values, name);
+        }
+      }
+      if (reader.error() != 0) Error("cannot list", p_.values, reader.error());
+      std::sort(dirs.begin(), dirs.end());
+    }
+    const std::vector<std::string> lists = ListNames(p_.style_lists);
+    // Every style with a directory, a list or both, in order.
+    auto dir = dirs.begin();
+    auto list = lists.begin();
+    while (dir != dirs.end() || list != lists.end()) {
+      bool take_dir = list == lists.end() || (dir != dirs.end() && *dir <= *list);
+      bool take_list = dir == dirs.end() || (list != lists.end() && *list <= *dir);
+      const std::string& style = take_dir ? *dir : *list;
+      CheckStyle(style, take_dir, take_list);
+      if (take_dir) ++dir;
+      if (take_list) ++list;
+    }
+  }
+
+  void CheckUpload() {
+    struct stat st;
+    if (::stat(p_.upload.c_str(), &st) != 0) return;
+    std::int64_t age = std::max<std::int64_t>(0, now_ - st.st_mtime);
+    Add(FindingKind::kWaitingUpload, p_.upload, 0, std::nullopt,
+        "an upload has been waiting for " + AgeText(age));
+    r_.findings.back().age_seconds = age;
+  }
+
+  void CheckStyle(const std::string& style, bool has_dir, bool has_list) {
+    const bool listed = kind_list_.Contains(style);
+    NameIndex named;  // the names of the style's file list
+    const std::string list_path = p_.style_lists + style;
+    if (has_list) {
+      ReadList(list_path, ListKind::kRepeatable, [&](std::string_view word, std::uint64_t line) {
+        if (named.Add(word, line).is_new) NoteName(Role::kFile, word, list_path, line);
+      });
+      if (!listed) Add(FindingKind::kStyleNotListed, list_path, 0, style, "is not in KindList");
+    }
+    if (!has_dir) {
+      NoteName(Role::kStyle, style, list_path, 0);
+      return;
+    }
+    const std::string dir = p_.values + style;
+    NoteName(Role::kStyle, style, dir, 0);
+    if (!listed) {
+      Add(FindingKind::kStyleNotListed, dir, 0, style, "is not in KindList");
+      if (IsListWord(style) && !IsReservedStyle(style)) kind_adds_.push_back(style);
+    }
+    DirectoryReader reader(dir);
+    std::string_view name;
+    EntryKind kind;
+    while (reader.Next(name, kind)) {
+      if (kind == EntryKind::kDirectory) continue;  // no save stores a directory
+      stored_.Add(name, 0);
+      const bool in_file_list = file_list_.Contains(name);
+      const bool in_style_list = named.Contains(name);
+      if (in_file_list && in_style_list && NameFault(name).empty()) continue;
+      const std::string path = dir + "/" + std::string(name);
+      NoteName(Role::kFile, name, path, 0);
+      if (!in_file_list) {
+        Add(FindingKind::kNotInFileList, path, 0, name, "is stored but not in FileList");
+        if (IsListWord(name)) file_adds_.emplace_back(name);
+      }
+      if (!in_style_list) {
+        Add(FindingKind::kNotInStyleList, path, 0, name,
+            has_list ? "is stored but its style's file list does not name it"
+                     : "is stored but its style has no file list");
+      }
+    }
+    if (reader.error() != 0) Error("cannot list", dir, reader.error());
+  }
+
+  void CheckMachines() {
+    const std::vector<std::string> lists = ListNames(p_.machine_lists);
+    std::vector<std::string> stamps;
+    {
+      DirectoryReader reader(p_.stamps);
+      std::string_view name;
+      EntryKind kind;
+      while (reader.Next(name, kind)) stamps.emplace_back(name);
+      if (reader.error() != 0) Error("cannot list", p_.stamps, reader.error());
+      std::sort(stamps.begin(), stamps.end());
+    }
+    auto list = lists.begin();
+    auto stamp = stamps.begin();
+    while (list != lists.end() || stamp != stamps.end()) {
+      bool take_list = stamp == stamps.end() || (list != lists.end() && *list <= *stamp);
+      bool take_stamp = list == lists.end() || (stamp != stamps.end() && *stamp <= *list);
+      const std::string& machine = take_list ? *list : *stamp;
+      const bool listed = machine_list_.Contains(machine);
+      if (take_list) {
+        const std::string path = p_.machine_lists + machine;
+        ReadList(path, ListKind::kRepeatable, [&](std::string_view word, std::uint64_t line) {
+          NoteName(Role::kFile, word, path, line);
+        });
+        NoteName(Role::kMachine, machine, path, 0);
+        if (!listed) Add(FindingKind::kMachineNotListed, path, 0, machine, "is not in MachineList");
+      }
+      if (take_stamp) {
+        const std::string path = p_.stamps + machine;
+        CheckStamp(machine, path);
+        NoteName(Role::kMachine, machine, path, 0);
+        if (!listed) Add(FindingKind::kMachineNotListed, path, 0, machine, "is not in MachineList");
+      }
+      if (!listed && IsListWord(machine)) machine_adds_.push_back(machine);
+      if (take_list) ++list;
+      if (take_stamp) ++stamp;
+    }
+  }
+
+  // A stamp is "machine,Www Mmm dd hh:mm:ss yyyy", a line end and an empty line.
+  void CheckStamp(const std::string& machine, const std::string& path) {
+    Fd fd = OpenFile(path.c_str(), OpenMode::kRead);
+    if (!fd.valid()) return Error("cannot open", path, errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return Error("cannot read", path, errno);
+    if (!S_ISREG(st.st_mode)) {
+      r_.errors.push_back("cannot read " + path + ": not a regular file");
+      return;
+    }
+    // A stamp is short: what lies beyond the first few hundred bytes only makes it malformed.
+    char buffer[1024];
+    std::size_t have = 0;
+    while (have < sizeof buffer) {
+      ssize_t got = ::read(fd.get(), buffer + have, sizeof buffer - have);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return Error("cannot read", path, errno);
+      }
+      if (got == 0) break;
+      have += static_cast<std::size_t>(got);
+    }
+    const std::string_view content(buffer, have);
+    auto malformed = [&](std::string detail) {
+      Add(FindingKind::kMalformedStamp, path, 1, std::nullopt, std::move(detail));
+    };
+    if (content.empty()) return malformed("the stamp is empty");
+    const std::string prefix = machine + ",";
+    if (!content.starts_with(prefix)) {
+      return malformed("the stamp does not begin with the machine's name and a comma");
+    }
+    const std::string_view rest = content.substr(prefix.size());
+    const std::string_view stamp = rest.substr(0, 24);
+    if (std::string_view fault = StampFault(stamp); !fault.empty()) {
+      return malformed("the time stamp " + QuoteForMessage(stamp) + " " + std::string(fault));
+    }
+    const std::string_view tail = rest.substr(stamp.size());
+    if (tail == "\r\n\r\n") return;
+    if (tail == "\n\n") {
+      Add(FindingKind::kLfLineEnds, path, 1, std::nullopt,
+          LinesText(2, "ends in LF alone", "end in LF alone", 1));
+      r_.findings.back().count = 2;
+      return;
+    }
+    malformed("the stamp is not followed by exactly a line end and an empty line");
+  }
+
+  // Names to add go in sorted order, after whatever else a rewrite changes.
+  void FinishRewrites() {
+    for (auto [path, adds] :
+         {std::pair{&p_.file_list, &file_adds_}, std::pair{&p_.kind_list, &kind_adds_},
+          std::pair{&p_.machine_list, &machine_adds_}}) {
+      if (adds->empty()) continue;
+      std::sort(adds->begin(), adds->end());
+      adds->erase(std::unique(adds->begin(), adds->end()), adds->end());
+      Rewrite(*path, ListKind::kEachOnce).add = std::move(*adds);
+    }
+  }
+
+  const StorePaths& p_;
+  const std::time_t now_;
+  CheckResult& r_;
+  NameIndex file_list_, kind_list_, machine_list_;
+  NameIndex stored_;  // every name stored under some style
+  std::vector<std::string> file_adds_, kind_adds_, machine_adds_;
+  std::map<std::pair<Role, std::string>, Finding> refused_;
+};
+
+}  // namespace
+
+std::size_t CheckResult::Count(Severity severity) const {
+  return static_cast<std::size_t>(
+      std::count_if(findings.begin(), findings.end(),
+                    [severity](const Finding& f) { return SeverityOf(f.kind) == severity; }));
+}
+
+CheckResult CheckStore(const StorePaths& paths, std::time_t now) {
+  CheckResult result;
+  Checker(paths, now, result).Run();
+  return result;
+}
+
+}  // namespace loomreg

@@ -1,0 +1,199 @@
+#include "check.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "siteconfig.h"
+#include "test_support.h"
+
+namespace loomreg {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A store for the default ./KVR_PATH.inf, holding one save of F1 under S1 for M1, as a save
+// writes it.
+class CheckStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(root_ / "kvr");
+    for (const char* dir : {"StyleFile", "SetValueFileList", "MachineF", "MachineList",
+                            "SetValueFile/S1", "StyleList", "Machine"}) {
+      fs::create_directories(root_ / "kvrdata" / dir);
+    }
+    Write("SetValueFileList/SetValueList", "F1,S1,B1,C1,M1\r\n");
+    Write("MachineF/M1", "F1\r\n");
+    Write("MachineList/MachineList", "M1\r\n");
+    Write("SetValueFile/FileList", "F1\r\n");
+    Write("SetValueFile/S1/F1", "settings");
+    Write("StyleList/KindList", "S1\r\n");
+    Write("StyleFile/S1", "F1\r\n");
+    Write("Machine/M1", "M1,Tue Dec 08 07:05:03 2026\r\n\r\n");
+    cwd_.emplace(root_ / "kvr");
+    BuildPathTable();
+    paths_ = PathsFromTable();
+  }
+
+  void Write(const std::string& relative, const std::string& bytes) {
+    testing::WriteFile(root_ / "kvrdata" / relative, bytes);
+  }
+  std::string Path(const std::string& relative) const { return "../kvrdata/" + relative; }
+  CheckResult Check() { return CheckStore(paths_, 1000000); }
+
+  testing::TempDir root_;
+  std::optional<testing::ScopedCwd> cwd_;
+  StorePaths paths_;
+};
+
+std::vector<FindingKind> Kinds(const CheckResult& result) {
+  std::vector<FindingKind> kinds;
+  for (const Finding& f : result.findings) kinds.push_back(f.kind);
+  return kinds;
+}
+
+TEST_F(CheckStoreTest, AStoreAsSavesLeaveItHasNoFinding) {
+  CheckResult result = Check();
+  EXPECT_TRUE(result.errors.empty());
+  EXPECT_TRUE(result.findings.empty()) << result.findings[0].detail;
+  EXPECT_TRUE(result.rewrites.empty());
+}
+
+TEST_F(CheckStoreTest, AcceptsOnlyAWellFormedStampOfItsOwnMachine) {
+  struct Case {
+    std::string content;
+    std::optional<FindingKind> kind;
+    std::string detail;
+  };
+  const std::vector<Case> cases = {
+      {"M1,Tue Dec 08 07:05:03 2026\n\n", FindingKind::kLfLineEnds,
+       "2 lines end in LF alone (first on line 1)"},
+      {"", FindingKind::kMalformedStamp, "the stamp is empty"},
+      {"M2,Tue Dec 08 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
+       "the stamp does not begin with the machine's name and a comma"},
+      {"M1 Tue Dec 08 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
+       "the stamp does not begin with the machine's name and a comma"},
+      {"M1,Tue Dec  8 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
+       "the time stamp \"Tue Dec  8 07:05:03 2026\" is not of the form Www Mmm dd hh:mm:ss yyyy"},
+      {"M1,Mon Dec 08 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
+       "the time stamp \"Mon Dec 08 07:05:03 2026\" names the wrong weekday"},
+      {"M1,Tue Dec 08 07:05:03 2026\r\n", FindingKind::kMalformedStamp,
+       "the stamp is not followed by exactly a line end and an empty line"},
+      {"M1,Tue Dec 08 07:05:03 2026", FindingKind::kMalformedStamp,
+       "the stamp is not followed by exactly a line end and an empty line"},
+      {"M1,Tue Dec 08 07:05:03 2026\r\n\r\nM1,Tue Dec 08 07:05:03 2026\r\n\r\n",
+       FindingKind::kMalformedStamp,
+       "the stamp is not followed by exactly a line end and an empty line"},
+      {"M1,Tue Dec 08 07:05:03 2026\r\n\r\n", std::nullopt, ""},
+  };
+  for (const Case& c : cases) {
+    Write("Machine/M1", c.content);
+    CheckResult result = Check();
+    SCOPED_TRACE(c.content);
+    if (!c.kind) {
+      EXPECT_TRUE(result.findings.empty());
+      continue;
+    }
+    ASSERT_EQ(result.findings.size(), 1u);
+    EXPECT_EQ(result.findings[0].kind, *c.kind);
+    EXPECT_EQ(result.findings[0].file, Path("Machine/M1"));
+    EXPECT_EQ(result.findings[0].detail, c.detail);
+  }
+}
+
+TEST_F(CheckStoreTest, NotesARefusedNameOnceWhereItFirstStands) {
+  Write("SetValueFile/FileList", "F1\r\nx\x01y\r\n");
+  Write("StyleFile/S1", "F1\r\nx\x01y\r\n");
+  Write("SetValueFile/S1/x\x01y", "settings");
+  fs::create_directory(root_ / "kvrdata/SetValueFile/FileData");
+  CheckResult result = Check();
+  std::vector<Finding> refused;
+  for (const Finding& f : result.findings) {
+    if (f.kind == FindingKind::kRefusedName) refused.push_back(f);
+  }
+  ASSERT_EQ(refused.size(), 2u);
+  EXPECT_EQ(refused[0].file, Path("SetValueFile/FileData"));
+  EXPECT_EQ(refused[0].name, "FileData");
+  EXPECT_EQ(refused[0].detail, "as a style is a reserved name: a save would refuse it today");
+  EXPECT_EQ(refused[1].file, Path("SetValueFile/FileList"));
+  EXPECT_EQ(refused[1].line, 2u);
+  EXPECT_EQ(refused[1].detail,
+            "as a file name contains a space or control character: a save would refuse it "
+            "today");
+  // A reserved style is never added to KindList: its directory blocks every upload.
+  EXPECT_FALSE(result.rewrites.contains(paths_.kind_list));
+}
+
+TEST_F(CheckStoreTest, AddsOnlyWhatIsReallyStoredAndFitsInAList) {
+  fs::create_directory(root_ / "kvrdata/SetValueFile/S2");  // a style directory, empty
+  Write("StyleFile/S3", "F9\r\n");                          // a style's list, nothing stored
+  Write("Machine/M2", "M2,Tue Dec 08 07:05:03 2026\r\n\r\n");
+  Write("MachineF/M3", "F1\r\n");
+  Write("SetValueFile/S1/two words", "settings");
+  Write("SetValueFile/S1/F2", "settings");
+  CheckResult result = Check();
+  EXPECT_TRUE(result.errors.empty());
+  ASSERT_TRUE(result.rewrites.contains(paths_.kind_list));
+  EXPECT_EQ(result.rewrites[paths_.kind_list].add, std::vector<std::string>{"S2"});
+  EXPECT_EQ(result.rewrites[paths_.machine_list].add, (std::vector<std::string>{"M2", "M3"}));
+  EXPECT_EQ(result.rewrites[paths_.file_list].add, std::vector<std::string>{"F2"});
+  EXPECT_TRUE(result.rewrites[paths_.file_list].each_once);
+  std::size_t style_findings = 0;
+  for (const Finding& f : result.findings) {
+    if (f.kind == FindingKind::kStyleNotListed) ++style_findings;
+  }
+  EXPECT_EQ(style_findings, 2u);  // S2's directory and S3's list
+}
+
+TEST_F(CheckStoreTest, ReadsListsAsWordsWhateverTheirLineEnds) {
+  Write("SetValueFile/FileList", "F1\nF2 F3\r\n\v\fF4\n");
+  Write("SetValueFile/S1/F2", "");
+  Write("SetValueFile/S1/F3", "");
+  Write("SetValueFile/S1/F4", "");
+  Write("StyleFile/S1", "F1 F2\tF3\r\nF4\r\n");
+  CheckResult result = Check();
+  EXPECT_EQ(Kinds(result),
+            (std::vector<FindingKind>{FindingKind::kLfLineEnds, FindingKind::kSeveralWords,
+                                      FindingKind::kSeveralWords}));
+  EXPECT_EQ(result.findings[0].count, 2u);
+  EXPECT_EQ(result.findings[0].line, 1u);
+  EXPECT_EQ(result.findings[0].detail, "2 lines end in LF alone (first on line 1)");
+  EXPECT_TRUE(result.rewrites.empty());  // forms a reader understands are left as they are
+}
+
+TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
+  fs::remove_all(root_ / "kvrdata/StyleList");
+  CheckResult result = Check();
+  ASSERT_EQ(result.errors.size(), 1u);
+  EXPECT_EQ(result.errors[0],
+            "cannot find directory ../kvrdata/StyleList/: No such file or directory");
+  EXPECT_TRUE(result.findings.empty());
+
+  fs::create_directory(root_ / "kvrdata/StyleList");
+  fs::remove(root_ / "kvrdata/SetValueFile/FileList");
+  result = Check();
+  ASSERT_EQ(result.errors.size(), 1u);
+  EXPECT_TRUE(result.errors[0].starts_with("cannot find the file list")) << result.errors[0];
+}
+
+TEST_F(CheckStoreTest, AListThatIsNoRegularFileCannotBeRead) {
+  fs::remove(root_ / "kvrdata/StyleFile/S1");
+  ASSERT_EQ(::mkfifo((root_ / "kvrdata/StyleFile/S1").c_str(), 0666), 0);
+  CheckResult result = Check();
+  ASSERT_EQ(result.errors.size(), 1u);
+  EXPECT_EQ(result.errors[0], "cannot read ../kvrdata/StyleFile/S1: not a regular file");
+}
+
+TEST_F(CheckStoreTest, FindsTemporaryFilesOfAnInterruptedRepair) {
+  Write("StyleList/.loomreg-check Ab12Cd", "S1\r\n");
+  Write("StyleFile/.loomreg-check Ef34Gh", "F1\r\n");
+  CheckResult result = Check();
+  EXPECT_EQ(Kinds(result),
+            (std::vector<FindingKind>{FindingKind::kLeftoverTemp, FindingKind::kLeftoverTemp}));
+  EXPECT_EQ(result.leftovers.size(), 2u);
+}
+
+}  // namespace
+}  // namespace loomreg

@@ -1,0 +1,113 @@
+#include "list_reader.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace loomreg {
+namespace {
+
+struct Seen {
+  std::uint64_t number;
+  std::string text;
+  LineEnd end;
+  bool operator==(const Seen&) const = default;
+};
+
+std::vector<Seen> Lines(LineReader& reader) {
+  std::vector<Seen> lines;
+  TextLine line;
+  while (reader.Next(line)) lines.push_back({line.number, std::string(line.text), line.end});
+  EXPECT_EQ(reader.error(), 0);
+  return lines;
+}
+
+std::vector<Seen> FromText(std::string_view text) {
+  LineReader reader(text);
+  return Lines(reader);
+}
+
+std::vector<Seen> FromFile(const std::string& text, std::size_t block) {
+  testing::TempDir dir;
+  testing::WriteFile(dir / "list", text);
+  int fd = ::open((dir / "list").c_str(), O_RDONLY);
+  EXPECT_GE(fd, 0);
+  LineReader reader(fd, block);
+  std::vector<Seen> lines = Lines(reader);
+  ::close(fd);
+  return lines;
+}
+
+TEST(LineReaderTest, TellsEachLineEndAsItStands) {
+  EXPECT_EQ(FromText("a\r\nb\nc"),
+            (std::vector<Seen>{
+                {1, "a", LineEnd::kCrLf}, {2, "b", LineEnd::kLf}, {3, "c", LineEnd::kNone}}));
+  // A CR without its LF is no line end: it stays in the text.
+  EXPECT_EQ(FromText("a\rb\r\n\r"),
+            (std::vector<Seen>{{1, "a\rb", LineEnd::kCrLf}, {2, "\r", LineEnd::kNone}}));
+  EXPECT_EQ(FromText("\n\r\n"),
+            (std::vector<Seen>{{1, "", LineEnd::kLf}, {2, "", LineEnd::kCrLf}}));
+  EXPECT_EQ(FromText(""), std::vector<Seen>{});
+  EXPECT_EQ(FromText(std::string("x\0y\n", 4)),
+            (std::vector<Seen>{{1, std::string("x\0y", 3), LineEnd::kLf}}));
+}
+
+TEST(LineReaderTest, ReadsAFileInAnyBlockSizeAsTheWholeText) {
+  std::mt19937 random(8);
+  const std::string alphabet = "ab \r\n\t";
+  for (int round = 0; round < 60; ++round) {
+    std::string text;
+    std::size_t length = random() % 64;
+    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    // Lines far longer than a block are returned whole.
+    if (round % 10 == 0) text += std::string(1000, 'w') + "\r\n";
+    for (std::size_t block : {1, 2, 3, 7, 4096}) {
+      ASSERT_EQ(FromFile(text, block), FromText(text)) << "block " << block;
+    }
+  }
+}
+
+TEST(LineReaderTest, ReportsAReadError) {
+  testing::TempDir dir;
+  int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  LineReader reader(fd);
+  TextLine line;
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_EQ(reader.error(), EISDIR);
+  ::close(fd);
+}
+
+TEST(ForEachWordTest, SplitsAtTheSixWhiteSpaceBytesAsASaveReads) {
+  std::mt19937 random(12);
+  const std::string alphabet = "ab\xe9\x01 \t\r\n\v\f";
+  for (int round = 0; round < 500; ++round) {
+    std::string text;
+    std::size_t length = random() % 40;
+    for (std::size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    std::vector<std::string> words;
+    ForEachWord(text, [&](std::string_view word) { words.emplace_back(word); });
+    std::string joined;
+    for (const std::string& word : words) {
+      ASSERT_FALSE(word.empty());
+      // Every word found is one the save's own scan finds as a whole word.
+      EXPECT_TRUE(TextHasWord(text, word)) << word;
+      joined += word;
+    }
+    // And nothing but white space lies between them.
+    std::string rest;
+    for (char c : text) {
+      if (!IsListSpace(static_cast<unsigned char>(c))) rest += c;
+    }
+    EXPECT_EQ(joined, rest);
+  }
+}
+
+}  // namespace
+}  // namespace loomreg

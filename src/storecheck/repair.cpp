@@ -1,0 +1,174 @@
+#include "repair.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "file_io.h"
+#include "list_reader.h"
+#include "store_paths.h"
+
+namespace loomreg {
+namespace {
+
+constexpr std::size_t kFlushAt = 1 << 20;
+
+// A temporary file that is removed again unless it was renamed into place.
+class TempFile {
+ public:
+  // Creates "<dir><prefix>XXXXXX" with mode 0600.
+  explicit TempFile(const std::string& dir)
+      : path_(dir + std::string(kRepairTempPrefix) + "XXXXXX") {
+    fd_ = Fd(::mkostemp(path_.data(), O_CLOEXEC));
+    if (!fd_.valid()) path_.clear();
+  }
+  ~TempFile() {
+    fd_.Close();
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  Fd& fd() { return fd_; }
+  const std::string& path() const { return path_; }
+  // The file now has another name: nothing to remove.
+  void Release() { path_.clear(); }
+
+ private:
+  std::string path_;
+  Fd fd_;
+};
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// The rewrite itself; returns why it failed, or the empty text.
+std::string Rewrite(const std::string& path, const RewritePlan& plan,
+                    std::vector<Repair>& changes) {
+  struct stat before;
+  if (::lstat(path.c_str(), &before) != 0) {
+    if (errno == ENOENT) return "the list does not exist yet; the next save creates it";
+    return Status::SystemError("cannot find", path, errno).message();
+  }
+  if (S_ISLNK(before.st_mode)) return "a symbolic link: the rename would replace the link";
+  if (!S_ISREG(before.st_mode)) return "not a regular file";
+  if (before.st_nlink > 1) return "the file has other hard links, which the rename would cut";
+
+  Fd in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!in.valid()) return Status::SystemError("cannot open", path, errno).message();
+  struct stat opened;
+  if (::fstat(in.get(), &opened) != 0 || !SameFile(before, opened)) {
+    return "the list changed while it was being repaired";
+  }
+
+  const std::string dir = DirectoryOf(path);
+  TempFile temp(dir);
+  if (!temp.fd().valid()) {
+    return Status::SystemError("cannot create a temporary file in", dir, errno).message();
+  }
+  // The new list must serve the web server as the old one did: same mode, same owner.
+  if (::fchmod(temp.fd().get(), before.st_mode & 07777) != 0) {
+    return Status::SystemError("cannot set the mode of", temp.path(), errno).message();
+  }
+  if ((before.st_uid != ::geteuid() || before.st_gid != ::getegid()) &&
+      ::fchown(temp.fd().get(), before.st_uid, before.st_gid) != 0) {
+    return Status::SystemError("cannot give the old list's owner to", temp.path(), errno).message();
+  }
+
+  ListRewriter rewriter(plan, path);
+  LineReader reader(in.get());
+  std::string out;
+  TextLine line;
+  auto flush = [&] {
+    bool ok = WriteAll(temp.fd().get(), out);
+    out.clear();
+    return ok;
+  };
+  while (reader.Next(line)) {
+    rewriter.Line(line, out);
+    if (out.size() >= kFlushAt && !flush()) {
+      return Status::SystemError("cannot write", temp.path(), errno).message();
+    }
+  }
+  if (reader.error() != 0)
+    return Status::SystemError("cannot read", path, reader.error()).message();
+  rewriter.Finish(out);
+  if (!flush()) return Status::SystemError("cannot write", temp.path(), errno).message();
+  if (rewriter.repairs().empty()) return {};  // nothing to change after all
+
+  if (::fsync(temp.fd().get()) != 0) {
+    return Status::SystemError("cannot flush", temp.path(), errno).message();
+  }
+  if (int err = temp.fd().Close()) {
+    return Status::SystemError("cannot close", temp.path(), err).message();
+  }
+  // Saves wait for the lock we hold; anything else that wrote to the list meanwhile would lose
+  // its text in the rename.
+  struct stat now_open, now_named;
+  if (::fstat(in.get(), &now_open) != 0 || !SameFile(before, now_open) ||
+      ::lstat(path.c_str(), &now_named) != 0 || !SameFile(before, now_named)) {
+    return "the list changed while it was being repaired";
+  }
+  if (::rename(temp.path().c_str(), path.c_str()) != 0) {
+    return Status::SystemError("cannot rename the repaired list over", path, errno).message();
+  }
+  temp.Release();
+  changes = rewriter.repairs();
+
+  // The rename is durable once the directory is.
+  Fd directory(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directory.valid() || ::fsync(directory.get()) != 0) {
+    changes.push_back({RepairAction::kWarning, path, 0, std::nullopt,
+                       Status::SystemError("cannot flush the directory", dir, errno).message() +
+                           ": the repair may not survive a crash"});
+  }
+  return {};
+}
+
+}  // namespace
+
+void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs) {
+  std::vector<Repair> changes;
+  std::string why = Rewrite(path, plan, changes);
+  if (!why.empty()) {
+    repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt, std::move(why)});
+    return;
+  }
+  for (Repair& change : changes) repairs.push_back(std::move(change));
+}
+
+std::vector<Repair> RepairStore(const CheckResult& check) {
+  std::vector<Repair> repairs;
+  for (const std::string& path : check.leftovers) {
+    if (::unlink(path.c_str()) == 0) {
+      repairs.push_back({RepairAction::kRemovedLeftover, path, 0, std::nullopt,
+                         "removed a temporary file left by an interrupted repair"});
+    } else if (errno != ENOENT) {
+      repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt,
+                         Status::SystemError("cannot remove", path, errno).message()});
+    }
+  }
+  for (const auto& [path, plan] : check.rewrites) RepairList(path, plan, repairs);
+  return repairs;
+}
+
+}  // namespace loomreg

@@ -1,0 +1,105 @@
+#include "report.h"
+
+#include <cstdio>
+
+#include "save_request.h"
+
+namespace loomreg {
+namespace {
+
+void Location(Output& out, const std::string& file, std::uint64_t line) {
+  out << EscapeLine(file);
+  if (line > 0) out << ':' << std::to_string(line);
+  out << ": ";
+}
+
+std::string Plural(std::size_t n, std::string_view one, std::string_view many) {
+  return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+}
+
+void WriteRepair(const Repair& r, Output& out) {
+  Location(out, r.file, r.line);
+  switch (r.action) {
+    case RepairAction::kRemovedRepeat:
+      out << "repaired: removed repeated " << QuoteForMessage(r.name.value_or("")) << " ("
+          << r.detail << ")";
+      break;
+    case RepairAction::kEndedLastLine:
+      out << "repaired: ended the last line with a line end";
+      break;
+    case RepairAction::kAddedName:
+      out << "repaired: added " << QuoteForMessage(r.name.value_or(""));
+      break;
+    case RepairAction::kRemovedLeftover:
+      out << "repaired: removed a temporary file left by an interrupted repair";
+      break;
+    case RepairAction::kNotRepaired:
+      out << "not repaired: " << EscapeLine(r.detail);
+      break;
+    case RepairAction::kWarning:
+      out << "warning: " << EscapeLine(r.detail);
+      break;
+  }
+  out << '\n';
+}
+
+void WriteFinding(const Finding& f, Output& out) {
+  Location(out, f.file, f.line);
+  out << (SeverityOf(f.kind) == Severity::kProblem ? "problem: " : "note: ") << KindId(f.kind)
+      << ": ";
+  if (f.name) out << QuoteForMessage(*f.name) << ' ';
+  out << EscapeLine(f.detail) << '\n';
+}
+
+}  // namespace
+
+std::size_t CheckReport::Count(Severity severity) const {
+  return check == nullptr ? 0 : check->Count(severity);
+}
+
+int CheckReport::exit_status() const {
+  if (!errors.empty()) return kExitUnreadable;
+  return Count(Severity::kProblem) > 0 ? kExitProblems : kExitClean;
+}
+
+std::string EscapeLine(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      escaped += code;
+    } else {
+      if (c == '\\') escaped += '\\';
+      escaped += static_cast<char>(c);
+    }
+  }
+  return escaped;
+}
+
+void WriteText(const CheckReport& report, Output& out) {
+  if (report.repairs != nullptr) {
+    std::size_t made = 0;
+    for (const Repair& r : *report.repairs) {
+      WriteRepair(r, out);
+      if (r.action != RepairAction::kNotRepaired && r.action != RepairAction::kWarning) ++made;
+    }
+    if (report.repair_skipped) {
+      out << "nothing repaired: the store could not be read whole\n";
+    } else {
+      out << (made == 0 ? std::string("nothing to repair")
+                        : Plural(made, "repair", "repairs") + " made")
+          << '\n';
+    }
+  }
+  if (report.check != nullptr) {
+    for (const Finding& f : report.check->findings) WriteFinding(f, out);
+  }
+  out << Plural(report.Count(Severity::kProblem), "problem", "problems") << ", "
+      << Plural(report.Count(Severity::kNote), "note", "notes");
+  if (!report.errors.empty()) out << "; the store could not be read whole";
+  out << '\n';
+}
+
+}  // namespace loomreg

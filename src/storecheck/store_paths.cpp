@@ -1,0 +1,30 @@
+#include "store_paths.h"
+
+#include "siteconfig.h"
+
+namespace loomreg {
+
+std::string DirectoryOf(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return "./";
+  return std::string(path.substr(0, slash + 1));
+}
+
+StorePaths PathsFromTable() {
+  StorePaths p;
+  p.history_dir = SetValueFileListDir;
+  p.history = p.history_dir + "SetValueList";
+  p.machine_lists = MachineFDir;
+  p.machine_list = MachineListFile;
+  p.machine_list_dir = DirectoryOf(p.machine_list);
+  p.values = SetValueFileDir;
+  p.file_list = p.values + "FileList";
+  p.upload = p.values + "FileData";
+  p.kind_list_dir = StyleListDir;
+  p.kind_list = p.kind_list_dir + "KindList";
+  p.style_lists = StyleFileDir;
+  p.stamps = MachineDir;
+  return p;
+}
+
+}  // namespace loomreg
