@@ -40,8 +40,8 @@ int ErrnoByName(std::string_view name) {
 std::vector<Rule>& Rules() {
   static std::vector<Rule> rules = [] {
     std::vector<Rule> parsed;
-    const char* spec = std::getenv("LOOMREG_FAULTS");
-    std::string_view text = spec ? spec : "";
+    const char* rules_text = std::getenv("LOOMREG_FAULTS");
+    std::string_view text = rules_text ? rules_text : "";
     while (!text.empty()) {
       std::string_view item = text.substr(0, text.find(';'));
       text.remove_prefix(std::min(text.size(), item.size() + 1));
