@@ -12,27 +12,13 @@
 #include <set>
 #include <sstream>
 
+#include "catalogue_checks.h"
 #include "store_fixture.h"
 
 namespace loomreg::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start) + "<unterminated>");
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
 
 void ExpectStamp(const std::string& content, const std::string& machine) {
   static const std::regex kStamp(
@@ -222,7 +208,7 @@ TEST(LoomregProcessTest, UnwritableRunStatusStopsBeforeAnything) {
   EXPECT_EQ(store.Snapshot(), before);
 }
 
-std::vector<std::vector<std::string>> RefusedCommandLines() {
+std::vector<std::vector<std::string>> RefusedCommandCrLfLines() {
   auto with = [](int position, const std::string& word) {
     std::vector<std::string> argv = SaveWords({});
     argv[position] = word;
@@ -253,7 +239,7 @@ std::vector<std::vector<std::string>> RefusedCommandLines() {
 }
 
 TEST(LoomregProcessTest, RefusedRequestsLeaveTheStoreUntouched) {
-  for (const auto& argv : RefusedCommandLines()) {
+  for (const auto& argv : RefusedCommandCrLfLines()) {
     Store store;
     store.Upload("v1");
     WriteFile(store.data() / "SetValueFile/FileList", "Old\r\n");
@@ -298,12 +284,12 @@ TEST(LoomregProcessTest, OverlappingSavesLoseNothingAndListEachNameOnce) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  auto lines = Lines(store.Data("SetValueFileList/SetValueList"));
+  auto lines = CrLfLines(store.Data("SetValueFileList/SetValueList"));
   EXPECT_EQ(std::multiset<std::string>(lines.begin(), lines.end()), history);
   std::multiset<std::string> stored_machine_files;
   for (int m = 0; m < 4; ++m) {
     std::string machine = "M" + std::to_string(m);
-    for (const auto& file : Lines(store.Data("MachineF/" + machine))) {
+    for (const auto& file : CrLfLines(store.Data("MachineF/" + machine))) {
       stored_machine_files.insert(machine + ":" + file);
     }
   }
@@ -312,11 +298,11 @@ TEST(LoomregProcessTest, OverlappingSavesLoseNothingAndListEachNameOnce) {
     std::sort(v.begin(), v.end());
     return v;
   };
-  EXPECT_EQ(sorted(Lines(store.Data("SetValueFile/FileList"))),
+  EXPECT_EQ(sorted(CrLfLines(store.Data("SetValueFile/FileList"))),
             (std::vector<std::string>{"F0", "F1", "F2", "F3", "F4"}));
-  EXPECT_EQ(sorted(Lines(store.Data("StyleList/KindList"))),
+  EXPECT_EQ(sorted(CrLfLines(store.Data("StyleList/KindList"))),
             (std::vector<std::string>{"S0", "S1", "S2"}));
-  EXPECT_EQ(sorted(Lines(store.Data("MachineList/MachineList"))),
+  EXPECT_EQ(sorted(CrLfLines(store.Data("MachineList/MachineList"))),
             (std::vector<std::string>{"M0", "M1", "M2", "M3"}));
 }
 
