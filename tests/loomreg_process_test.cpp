@@ -208,7 +208,7 @@ TEST(LoomregProcessTest, UnwritableRunStatusStopsBeforeAnything) {
   EXPECT_EQ(store.Snapshot(), before);
 }
 
-std::vector<std::vector<std::string>> RefusedCommandCrLfLines() {
+std::vector<std::vector<std::string>> RefusedCommandLines() {
   auto with = [](int position, const std::string& word) {
     std::vector<std::string> argv = SaveWords({});
     argv[position] = word;
@@ -239,7 +239,7 @@ std::vector<std::vector<std::string>> RefusedCommandCrLfLines() {
 }
 
 TEST(LoomregProcessTest, RefusedRequestsLeaveTheStoreUntouched) {
-  for (const auto& argv : RefusedCommandCrLfLines()) {
+  for (const auto& argv : RefusedCommandLines()) {
     Store store;
     store.Upload("v1");
     WriteFile(store.data() / "SetValueFile/FileList", "Old\r\n");
