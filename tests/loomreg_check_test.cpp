@@ -288,6 +288,18 @@ TEST(LoomregCheckTest, CommandLine) {
   EXPECT_EQ(store.Snapshot(), before);
 }
 
+TEST(LoomregCheckTest, AReportThatCannotBeWrittenSaysWhy) {
+  Store store;
+  for (const char* option : {"--json", "--version", "--help"}) {
+    ProcessResult run = RunProcess(
+        "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" >/dev/full", LOOMREG_CHECK_BINARY, option},
+        store.app(), {"LC_ALL=C"});
+    EXPECT_EQ(run.exit_status, 2) << option;
+    EXPECT_EQ(run.err, "loomreg-check: cannot write the report: No space left on device\n")
+        << option;
+  }
+}
+
 TEST(LoomregCheckTest, RepairWithoutTheStoreLockSaysWhy) {
   Store store;
   fs::remove_all(store.data() / "SetValueFileList");

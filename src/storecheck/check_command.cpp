@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -94,6 +95,13 @@ std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std:
   return CheckStore(paths, std::time(nullptr));
 }
 
+// Writes out what `out` holds; `status` when that worked, else says why and gives 2.
+int Flushed(Output& out, int status) {
+  if (out.Flush()) return status;
+  Complain(std::string("cannot write the report: ") + std::strerror(out.error()));
+  return kExitUnreadable;
+}
+
 int Finish(CheckReport& report, const Options& options) {
   for (const std::string& error : report.errors) Complain(error);
   Output out(STDOUT_FILENO);
@@ -102,11 +110,7 @@ int Finish(CheckReport& report, const Options& options) {
   } else {
     WriteText(report, out);
   }
-  if (!out.Flush()) {
-    Complain("cannot write the report");
-    return kExitUnreadable;
-  }
-  return report.exit_status();
+  return Flushed(out, report.exit_status());
 }
 
 }  // namespace
@@ -123,12 +127,12 @@ int CheckMain(int argc, const char* const* argv) {
   if (options.help) {
     Output out(STDOUT_FILENO);
     out << kUsage;
-    return out.Flush() ? kExitClean : kExitUnreadable;
+    return Flushed(out, kExitClean);
   }
   if (options.version) {
     Output out(STDOUT_FILENO);
     out << "loomreg-check " LOOMREG_VERSION "\n";
-    return out.Flush() ? kExitClean : kExitUnreadable;
+    return Flushed(out, kExitClean);
   }
 
   CheckReport report;
