@@ -1,5 +1,6 @@
 # The Debian package: `cpack -G DEB` in a build directory makes loomreg_<version>_<arch>.deb of
-# everything `cmake --install` installs, under /usr. Name and version come from project().
+# everything `cmake --install` installs, under /usr (the DEB generator's own prefix, whatever
+# CMAKE_INSTALL_PREFIX says). Name and version come from project().
 set(CPACK_PACKAGE_NAME loomreg)
 set(CPACK_PACKAGE_VENDOR "loomreg developers")
 set(CPACK_PACKAGE_CONTACT "loomreg developers <dev@loomreg.invalid>")
@@ -18,7 +19,6 @@ create a data store and save a file the way the web application does; and the
 form-data and site-configuration libraries, with C headers and a CMake package
 configuration, for the web application's own programs.
 ]=])
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 
@@ -42,6 +42,6 @@ endif()
 
 # `cpack --config CPackSourceConfig.cmake`: the sources without build trees or Git's data.
 set(CPACK_SOURCE_GENERATOR TGZ)
-set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/\\.git$" "/build/" "/out/" "/\\.cache/")
+set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/[.]git$" "/build/" "/out/" "/[.]cache/")
 
 include(CPack)
