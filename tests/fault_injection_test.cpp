@@ -70,14 +70,33 @@ INSTANTIATE_TEST_SUITE_P(Flush, StepFaultTest,
                                            Fault{"fsync:kvrdata/StyleFile:0:EIO", 7, 8},
                                            Fault{"fsync:Machine/M1:0:EIO", 8, 9}));
 
+// A failing open or write of the run-status file, and the one line that says so.
+struct RunStatusFault {
+  const char* rule;
+  const char* err;
+};
+
+constexpr RunStatusFault kRunStatusFaultsAtStart[] = {
+    {"open:TimeExec.dat:1:EACCES", "loomreg: cannot open TimeExec.dat: Permission denied\n"},
+    {"write:TimeExec.dat:1:ENOSPC",
+     "loomreg: cannot write TimeExec.dat: No space left on device\n"},
+};
+
+constexpr RunStatusFault kRunStatusFaultsAtEnd[] = {
+    {"open:TimeExec.dat:2:EACCES", "loomreg: cannot open TimeExec.dat: Permission denied\n"},
+    {"write:TimeExec.dat:2:ENOSPC",
+     "loomreg: cannot write TimeExec.dat: No space left on device\n"},
+};
+
 TEST(RunStatusFaultTest, FailingAtTheStartTouchesNothing) {
-  for (const char* rule : {"open:TimeExec.dat:1:EACCES", "write:TimeExec.dat:1:ENOSPC"}) {
+  for (const auto& [rule, err] : kRunStatusFaultsAtStart) {
     Store store;
     store.Upload("v1");
     auto before = store.Snapshot();
     ProcessResult run = store.Save({}, FaultEnv(rule));
     EXPECT_EQ(run.exit_status, 255) << rule;
     EXPECT_EQ(run.out, "open error") << rule;
+    EXPECT_EQ(run.err, err) << rule;
     auto after = store.Snapshot();
     after.erase("kvr/TimeExec.dat");
     EXPECT_EQ(after, before) << rule;
@@ -85,7 +104,7 @@ TEST(RunStatusFaultTest, FailingAtTheStartTouchesNothing) {
 }
 
 TEST(RunStatusFaultTest, FailingAtTheEndKeepsTheSaveAndTheOne) {
-  for (const char* rule : {"open:TimeExec.dat:2:EACCES", "write:TimeExec.dat:2:ENOSPC"}) {
+  for (const auto& [rule, err] : kRunStatusFaultsAtEnd) {
     Store store;
     store.Upload("v1");
     // Left by an earlier run, so that the run opens it once at its start and once at its end.
@@ -93,6 +112,7 @@ TEST(RunStatusFaultTest, FailingAtTheEndKeepsTheSaveAndTheOne) {
     ProcessResult run = store.Save({}, FaultEnv(rule));
     EXPECT_EQ(run.exit_status, 255) << rule;
     EXPECT_EQ(run.out, "") << rule;
+    EXPECT_EQ(run.err, err) << rule;
     EXPECT_EQ(store.RunStatus(), "1\r\n") << rule;
     ExpectStepsDone(store, 9, "v1");
   }

@@ -279,12 +279,36 @@ TEST(LoomregCheckTest, CommandLine) {
   EXPECT_EQ(version.exit_status, 0);
   EXPECT_TRUE(std::regex_match(version.out, std::regex("loomreg-check [0-9]+\\.[0-9]+\\.[0-9]+\n")))
       << version.out;
-  for (const char* wrong : {"--bogus", "-r", "repair", ""}) {
+  for (const std::string wrong : {"--bogus", "-r", "repair", ""}) {
     ProcessResult run = Check(store, {"--json", wrong});
     EXPECT_EQ(run.exit_status, 2) << wrong;
     EXPECT_EQ(run.out, "") << wrong;
-    EXPECT_EQ(run.err, help.out) << wrong;
+    EXPECT_EQ(run.err, "loomreg-check: unknown argument \"" + wrong + "\"\n" + help.out) << wrong;
   }
+  EXPECT_EQ(store.Snapshot(), before);
+}
+
+TEST(LoomregCheckTest, AReportThatCannotBeWrittenSaysWhy) {
+  Store store;
+  for (const char* option : {"--json", "--version", "--help"}) {
+    ProcessResult run = RunProcess(
+        "/bin/sh", {"sh", "-c", "exec \"$0\" \"$1\" >/dev/full", LOOMREG_CHECK_BINARY, option},
+        store.app(), {"LC_ALL=C"});
+    EXPECT_EQ(run.exit_status, 2) << option;
+    EXPECT_EQ(run.err, "loomreg-check: cannot write the report: No space left on device\n")
+        << option;
+  }
+}
+
+TEST(LoomregCheckTest, RepairWithoutTheStoreLockSaysWhy) {
+  Store store;
+  fs::remove_all(store.data() / "SetValueFileList");
+  auto before = store.Snapshot();
+  ProcessResult run = Check(store, {"--repair"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_EQ(run.err,
+            "loomreg-check: cannot lock the data store at ../kvrdata/SetValueFileList/: No such "
+            "file or directory\n");
   EXPECT_EQ(store.Snapshot(), before);
 }
 

@@ -197,6 +197,7 @@ TEST(LoomregProcessTest, UnwritableRunStatusStopsBeforeAnything) {
   ProcessResult run = store.Save({});
   EXPECT_EQ(run.exit_status, 255);
   EXPECT_EQ(run.out, "open error");
+  EXPECT_EQ(run.err, "loomreg: cannot open TimeExec.dat: Is a directory\n");
   EXPECT_EQ(store.Snapshot(), before);
 
   fs::remove(store.app() / "TimeExec.dat");
@@ -205,6 +206,7 @@ TEST(LoomregProcessTest, UnwritableRunStatusStopsBeforeAnything) {
   run = store.Save({});
   EXPECT_EQ(run.exit_status, 255);
   EXPECT_EQ(run.out, "open error");
+  EXPECT_EQ(run.err, "loomreg: cannot write TimeExec.dat: No space left on device\n");
   EXPECT_EQ(store.Snapshot(), before);
 }
 

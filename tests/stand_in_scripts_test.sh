@@ -2,6 +2,7 @@
 # The stand-in scripts end to end: create a store for a configured application directory,
 # save twice through the web application's stand-in, and check what landed where.
 set -euo pipefail
+export LC_ALL=C  # the system's error texts in English
 bindir=$1
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
@@ -34,4 +35,35 @@ fi
 # Running mkstore again keeps what is there.
 "$bindir/loomreg-mkstore" "$work/site/apps/kvr" >/dev/null
 [ "$(tr -d '\r' <"$work/site/store/SetValueFile/FileList")" = F1 ] || fail "FileList changed"
+
+# Failures say what could not be done, with the system's error text, in the usual shape.
+: >"$work/plain-file"
+expect_failure() {
+  local want=$1 err
+  shift
+  if err=$("$@" 2>&1 >/dev/null); then fail "succeeded: $*"; fi
+  [ "${err%%$'\n'*}" = "$want" ] || fail "message of $*: $err"
+}
+expect_failure "loomreg-mkstore: cannot create $work/plain-file/app: Not a directory" \
+  "$bindir/loomreg-mkstore" "$work/plain-file/app"
+expect_failure "loomreg-save: cannot enter $work/nowhere: No such file or directory" \
+  "$bindir/loomreg-save" -C "$work/nowhere" "$work/settings" F2 S1 B1 C1 M1 T1
+expect_failure "loomreg-save: cannot copy $work/missing to ../../store/SetValueFile/FileData: No such file or directory" \
+  "$bindir/loomreg-save" -C "$work/site/apps/kvr" "$work/missing" F2 S1 B1 C1 M1 T1
+expect_failure "loomreg-save: expected SETTINGS and six values, got 2 arguments" \
+  "$bindir/loomreg-save" "$work/settings" F2
+expect_failure "loomreg-mkstore: unknown option -x" "$bindir/loomreg-mkstore" -x
+
+# Without loomreg beside them, the scripts take the one on PATH, as when installed apart.
+mkdir "$work/bin"
+cp "$bindir/loomreg-mkstore" "$bindir/loomreg-save" "$work/bin/"
+expect_failure "loomreg-save: loomreg not found beside loomreg-save or on PATH" \
+  env PATH=/usr/bin:/bin "$work/bin/loomreg-save" -C "$work/site/apps/kvr" "$work/settings" \
+  F2 S1 B1 C1 M1 T1
+rm -rf -- "$work/site/store"
+PATH=$bindir:/usr/bin:/bin "$work/bin/loomreg-mkstore" "$work/site/apps/kvr" >/dev/null ||
+  fail "mkstore with loomreg on PATH"
+out=$(PATH=$bindir:/usr/bin:/bin "$work/bin/loomreg-save" -C "$work/site/apps/kvr" \
+  "$work/settings" F2 S2 B2 C2 M2 T2) || fail "save with loomreg on PATH: $out"
+[ "$(cat "$work/site/store/SetValueFile/S2/F2")" = v1 ] || fail "upload not stored via PATH"
 echo "stand-in scripts: ok"

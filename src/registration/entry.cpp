@@ -95,8 +95,11 @@ extern "C" int LoomregMain(int argc, char** argv) {
   }
 
   BuildPathTable();
-  if (!WriteRunStatus("1")) {
+  // The web application reads "open error" on standard output; the administrator finds why on
+  // standard error.
+  if (Status status = WriteRunStatus("1"); !status.ok()) {
     Print("open error");
+    Report(status.message());
     return kExitNoStatus;
   }
   const auto lock_deadline = std::chrono::steady_clock::now() + kLockWait;
@@ -107,6 +110,9 @@ extern "C" int LoomregMain(int argc, char** argv) {
   } else {
     result = RegisterSaveUntil(command.request, lock_deadline);
   }
-  if (!WriteRunStatus(std::to_string(result))) return kExitNoStatus;
+  if (Status status = WriteRunStatus(std::to_string(result)); !status.ok()) {
+    Report(status.message());
+    return kExitNoStatus;
+  }
   return kExitDone;
 }

@@ -2,15 +2,13 @@
 
 #include <string>
 
-#include "file_io.h"
-
 namespace loomreg {
 
-bool WriteRunStatus(std::string_view line) {
+Status WriteRunStatus(std::string_view line) {
   std::string text(line);
   text += "\r\n";
   // The status is news for the web application, not part of the store: it is not flushed.
-  return WriteFile(kRunStatusFile, OpenMode::kRewrite, text, Durability::kVolatile).ok();
+  return WriteFile(kRunStatusFile, OpenMode::kRewrite, text, Durability::kVolatile);
 }
 
 }  // namespace loomreg

@@ -11,8 +11,12 @@ namespace loomreg {
 
 StoreLock::Result StoreLock::Acquire(const char* directory,
                                      std::chrono::steady_clock::time_point deadline, Mode mode) {
+  error_ = 0;
   fd_ = Fd(::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd_.valid()) return Result::kUnavailable;
+  if (!fd_.valid()) {
+    error_ = errno;
+    return Result::kUnavailable;
+  }
   // Poll rather than block, so that the wait ends at the deadline without signals.
   const int operation = mode == Mode::kShared ? LOCK_SH : LOCK_EX;
   auto pause = std::chrono::microseconds(200);
@@ -20,6 +24,7 @@ StoreLock::Result StoreLock::Acquire(const char* directory,
     if (::flock(fd_.get(), operation | LOCK_NB) == 0) return Result::kLocked;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) {
+      error_ = errno;
       fd_ = Fd();
       return Result::kUnavailable;
     }

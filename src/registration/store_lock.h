@@ -20,9 +20,12 @@ class StoreLock {
   enum class Mode { kExclusive, kShared };
   Result Acquire(const char* directory, std::chrono::steady_clock::time_point deadline,
                  Mode mode = Mode::kExclusive);
+  // After kUnavailable, the errno of the open() or flock() that failed.
+  int error() const { return error_; }
 
  private:
   Fd fd_;
+  int error_ = 0;
 };
 
 }  // namespace loomreg

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "test_support.h"
 
 namespace loomreg {
@@ -31,6 +33,12 @@ TEST(StoreLockTest, AMissingDirectoryIsUnavailable) {
   testing::TempDir dir;
   StoreLock lock;
   EXPECT_EQ(lock.Acquire((dir / "missing").c_str(), Now()), Result::kUnavailable);
+  EXPECT_EQ(lock.error(), ENOENT);
+  testing::WriteFile(dir / "file", "");
+  EXPECT_EQ(lock.Acquire((dir / "file").c_str(), Now()), Result::kUnavailable);
+  EXPECT_EQ(lock.error(), ENOTDIR);
+  EXPECT_EQ(lock.Acquire(dir.path().c_str(), Now()), Result::kLocked);
+  EXPECT_EQ(lock.error(), 0);
 }
 
 }  // namespace

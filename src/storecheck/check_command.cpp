@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "register_save.h"
 #include "repair.h"
 #include "report.h"
+#include "save_request.h"
 #include "siteconfig.h"
 #include "store_lock.h"
 
@@ -45,7 +47,8 @@ struct Options {
   bool json = false;
 };
 
-std::optional<Options> ParseOptions(int argc, const char* const* argv) {
+// The options, or nothing when an argument is not one of them: `wrong` then holds it.
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& wrong) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i] != nullptr ? argv[i] : "";
@@ -58,6 +61,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv) {
     } else if (arg == "--json") {
       options.json = true;
     } else {
+      wrong = arg;
       return std::nullopt;
     }
   }
@@ -69,12 +73,12 @@ void Complain(std::string_view message) {
   (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
 
-std::string LockFailure(StoreLock::Result result, const std::string& dir) {
+std::string LockFailure(const StoreLock& lock, StoreLock::Result result, const std::string& dir) {
   if (result == StoreLock::Result::kTimedOut) {
     return "the data store stayed locked by a save for " + std::to_string(kLockWait.count()) +
            " seconds";
   }
-  return "cannot lock the data store at " + dir;
+  return Status::SystemError("cannot lock the data store at", dir, lock.error()).message();
 }
 
 // A check under a shared lock, so that it sees the store between saves. Without the lock (the
@@ -85,10 +89,17 @@ std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std:
       lock.Acquire(paths.history_dir.c_str(), std::chrono::steady_clock::now() + kLockWait,
                    StoreLock::Mode::kShared);
   if (locked == StoreLock::Result::kTimedOut) {
-    errors.push_back(LockFailure(locked, paths.history_dir));
+    errors.push_back(LockFailure(lock, locked, paths.history_dir));
     return std::nullopt;
   }
   return CheckStore(paths, std::time(nullptr));
+}
+
+// Writes out what `out` holds; `status` when that worked, else says why and gives 2.
+int Flushed(Output& out, int status) {
+  if (out.Flush()) return status;
+  Complain(std::string("cannot write the report: ") + std::strerror(out.error()));
+  return kExitUnreadable;
 }
 
 int Finish(CheckReport& report, const Options& options) {
@@ -99,18 +110,16 @@ int Finish(CheckReport& report, const Options& options) {
   } else {
     WriteText(report, out);
   }
-  if (!out.Flush()) {
-    Complain("cannot write the report");
-    return kExitUnreadable;
-  }
-  return report.exit_status();
+  return Flushed(out, report.exit_status());
 }
 
 }  // namespace
 
 int CheckMain(int argc, const char* const* argv) {
-  const std::optional<Options> parsed = ParseOptions(argc, argv);
+  std::string wrong;
+  const std::optional<Options> parsed = ParseOptions(argc, argv, wrong);
   if (!parsed) {
+    Complain("unknown argument " + QuoteForMessage(wrong));
     (void)!::write(STDERR_FILENO, kUsage.data(), kUsage.size());
     return kExitUnreadable;
   }
@@ -118,12 +127,12 @@ int CheckMain(int argc, const char* const* argv) {
   if (options.help) {
     Output out(STDOUT_FILENO);
     out << kUsage;
-    return out.Flush() ? kExitClean : kExitUnreadable;
+    return Flushed(out, kExitClean);
   }
   if (options.version) {
     Output out(STDOUT_FILENO);
     out << "loomreg-check " LOOMREG_VERSION "\n";
-    return out.Flush() ? kExitClean : kExitUnreadable;
+    return Flushed(out, kExitClean);
   }
 
   CheckReport report;
@@ -145,7 +154,7 @@ int CheckMain(int argc, const char* const* argv) {
       StoreLock::Result locked =
           lock.Acquire(paths.history_dir.c_str(), std::chrono::steady_clock::now() + kLockWait);
       if (locked != StoreLock::Result::kLocked) {
-        report.errors.push_back(LockFailure(locked, paths.history_dir));
+        report.errors.push_back(LockFailure(lock, locked, paths.history_dir));
         report.repair_skipped = true;
         return Finish(report, options);
       }

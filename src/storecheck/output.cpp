@@ -25,6 +25,7 @@ bool Output::Flush() {
     if (written < 0) {
       if (errno == EINTR) continue;
       failed_ = true;
+      error_ = errno;
     } else {
       rest.remove_prefix(static_cast<std::size_t>(written));
     }

@@ -17,14 +17,17 @@ class Output {
 
   Output& operator<<(std::string_view text);
   Output& operator<<(char c) { return *this << std::string_view(&c, 1); }
-  // Writes out what is buffered. False once any write failed (errno is then set).
+  // Writes out what is buffered. False once any write failed; error() then tells why.
   bool Flush();
+  // The errno of the first write that failed, or 0.
+  int error() const { return error_; }
   const std::string& text() const { return buffer_; }
 
  private:
   int fd_;
   std::string buffer_;
   bool failed_ = false;
+  int error_ = 0;
 };
 
 }  // namespace loomreg

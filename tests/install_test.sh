@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# `cmake --install` into a temporary prefix: exactly the expected files, relocatable, the
+# programs runnable from there, and the package config usable by another CMake project that
+# links the libraries from C and from C++.
+#   install_test.sh BUILDDIR SOURCEDIR VERSION MANIFEST CMAKE GENERATOR CC CXX
+set -euo pipefail
+export LC_ALL=C
+build=$1 source=$2 version=$3 manifest=$4 cmake=$5 generator=$6 cc=$7 cxx=$8
+work=$(mktemp -d)
+trap 'rm -rf -- "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# Every file and symbolic link below a directory, relative to it, sorted.
+files_below() { (cd -- "$1" && find . \( -type f -o -type l \) | sed 's|^\./||' | sort); }
+
+expected=$(sort "$manifest")
+
+# Into a prefix: the expected files and no others.
+"$cmake" --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
+got=$(files_below "$work/prefix")
+[ "$got" = "$expected" ] || fail "installed files differ:"$'\n'"$(diff <(echo "$expected") <(echo "$got"))"
+
+bindir=$(grep -m1 '/loomreg$' "$manifest" | sed 's|/loomreg$||')
+for program in loomreg loomreg-check loomreg-mkstore loomreg-save; do
+  [ -x "$work/prefix/$bindir/$program" ] || fail "$program is not executable"
+done
+while read -r file; do
+  case $file in "$bindir"/*) ;; *) [ ! -x "$work/prefix/$file" ] || fail "$file is executable" ;; esac
+done <"$manifest"
+for header in formdata.h siteconfig.h; do
+  cmp -s "$source/src/${header%.h}/$header" "$work/prefix/$(grep -m1 "/$header\$" "$manifest")" ||
+    fail "installed $header differs from the source"
+done
+! grep -rqF -e "$build" -e "$source" "$work/prefix" --include='*.cmake' ||
+  fail "the package config names the build or source tree"
+
+# With DESTDIR, below it and the prefix: the same files.
+DESTDIR=$work/stage "$cmake" --install "$build" --prefix /opt/loomreg >/dev/null ||
+  fail "cmake --install with DESTDIR failed"
+[ "$(files_below "$work/stage/opt/loomreg")" = "$expected" ] || fail "DESTDIR install differs"
+[ "$(cd "$work/stage" && ls)" = opt ] || fail "DESTDIR install wrote outside the prefix"
+
+# Moved elsewhere, the tree still works: nothing in it depends on where it was installed.
+mv "$work/prefix" "$work/moved"
+prefix=$work/moved
+[ "$("$prefix/$bindir/loomreg" --version)" = "loomreg $version" ] || fail "loomreg --version"
+[ "$("$prefix/$bindir/loomreg-check" --version)" = "loomreg-check $version" ] ||
+  fail "loomreg-check --version"
+
+# The stand-ins find the installed loomreg beside them, with nothing of it on PATH.
+mkdir -p "$work/site/kvr"
+printf 'twill' >"$work/twill.set"
+PATH=/usr/bin:/bin "$prefix/$bindir/loomreg-mkstore" "$work/site/kvr" >/dev/null ||
+  fail "installed loomreg-mkstore"
+out=$(cd "$work" && PATH=/usr/bin:/bin "$prefix/$bindir/loomreg-save" -C site/kvr twill.set \
+  TW-0001 Twill BEAM-7 'first trial' Loom01 TOP-3) || fail "installed loomreg-save: $out"
+[ "$out" = "loomreg exit status 1, run status 0" ] || fail "installed loomreg-save said: $out"
+[ "$(cat "$work/site/kvrdata/SetValueFile/Twill/TW-0001")" = twill ] || fail "upload not stored"
+(cd "$work/site/kvr" && "$prefix/$bindir/loomreg-check" >/dev/null) || fail "loomreg-check"
+
+# A project of its own finds the package and links the libraries, from C and C++ together and
+# from C alone.
+mkdir -p "$work/app"
+printf 'KVR=/apps/kvr/\r\nKVRDATA=/store/\r\nMENUDIR=/menu/\r\n' >"$work/app/KVR_PATH.inf"
+printf '/vell/x/\n' >"$work/app/vellinfo.txt"
+for languages in cxx c; do
+  consumer=$work/consumer-$languages
+  with_cxx=ON
+  [ "$languages" = cxx ] || with_cxx=OFF
+  "$cmake" -S "$source/tests/install_consumer" -B "$consumer" -G "$generator" \
+    -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DLOOMREG_EXPECTED_VERSION="$version" -DCONSUMER_CXX=$with_cxx >"$work/log" 2>&1 ||
+    fail "configuring the consumer ($languages):"$'\n'"$(cat "$work/log")"
+  "$cmake" --build "$consumer" >"$work/log" 2>&1 ||
+    fail "building the consumer ($languages):"$'\n'"$(cat "$work/log")"
+  out=$(cd "$work/app" && "$consumer/consumer_c") || fail "consumer_c ($languages) failed"
+  [ "$out" = "style: Twill, plain
+query: ?machine=Loom%2001&style=Twill%2c%20plain&beam=BEAM%207
+data root: ../../store/
+machine list: ../../store/MachineList/MachineList" ] || fail "consumer_c ($languages) printed: $out"
+done
+[ ! -e "$work/consumer-c/consumer_cxx" ] || fail "the C-only consumer built C++"
+out=$(cd "$work/app" && "$work/consumer-cxx/consumer_cxx") || fail "consumer_cxx failed"
+[ "$out" = "encoded: Twill%2c%20plain
+menu page: /menu/StyleManger.htm
+vell path: /vell/x/
+valid name: 1" ] || fail "consumer_cxx printed: $out"
+
+# A version the package does not have is refused.
+if "$cmake" -S "$source/tests/install_consumer" -B "$work/consumer-old" -G "$generator" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DLOOMREG_EXPECTED_VERSION=0.1 >/dev/null 2>&1; then
+  fail "find_package accepted version 0.1"
+fi
+echo "install: ok"
