@@ -135,19 +135,23 @@ std::string CheckSaveRequest(const SaveRequest& r) {
 }
 
 std::string QuoteForMessage(std::string_view text) {
-  std::string quoted = "\"";
+  return "\"" + EscapeForLine(text, true) + "\"";
+}
+
+std::string EscapeForLine(std::string_view text, bool escape_quotes) {
+  std::string escaped;
+  escaped.reserve(text.size());
   for (unsigned char c : text) {
     if (c < 0x20 || c == 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", c);
-      quoted += escape;
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      escaped += code;
     } else {
-      if (c == '"' || c == '\\') quoted += '\\';
-      quoted += static_cast<char>(c);
+      if (c == '\\' || (escape_quotes && c == '"')) escaped += '\\';
+      escaped += static_cast<char>(c);
     }
   }
-  quoted += '"';
-  return quoted;
+  return escaped;
 }
 
 }  // namespace loomreg

@@ -1,7 +1,5 @@
 #include "report.h"
 
-#include <cstdio>
-
 #include "save_request.h"
 
 namespace loomreg {
@@ -62,21 +60,7 @@ int CheckReport::exit_status() const {
   return Count(Severity::kProblem) > 0 ? kExitProblems : kExitClean;
 }
 
-std::string EscapeLine(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02x", c);
-      escaped += code;
-    } else {
-      if (c == '\\') escaped += '\\';
-      escaped += static_cast<char>(c);
-    }
-  }
-  return escaped;
-}
+std::string EscapeLine(std::string_view text) { return EscapeForLine(text); }
 
 void WriteText(const CheckReport& report, Output& out) {
   if (report.repairs != nullptr) {
