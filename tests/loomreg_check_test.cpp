@@ -2,7 +2,6 @@
 // every way it reports, the repair of it, its exit statuses, and a repair among running saves.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -307,17 +306,16 @@ TEST(LoomregCheckTest, RepairWithoutTheStoreLockSaysWhy) {
   ProcessResult run = Check(store, {"--repair"});
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_EQ(run.err,
-            "loomreg-check: cannot lock the data store at ../kvrdata/SetValueFileList/: No such "
-            "file or directory\n");
+            "loomreg-check: cannot open ../kvrdata/SetValueFileList/.lock: No such file or "
+            "directory\n");
   EXPECT_EQ(store.Snapshot(), before);
 }
 
 TEST(LoomregCheckTest, RepairWaitsForTheStoreLockAndGivesUp) {
   Store store;
   WriteFile(store.data() / "SetValueFile/FileList", "F1\r\nF1\r\n");
-  int fd = ::open((store.data() / "SetValueFileList").c_str(), O_RDONLY | O_DIRECTORY);
+  int fd = store.HoldLock();
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   auto before = store.Snapshot();
   ProcessResult run = Check(store, {"--repair"});
   ::close(fd);
@@ -326,11 +324,64 @@ TEST(LoomregCheckTest, RepairWaitsForTheStoreLockAndGivesUp) {
   EXPECT_EQ(store.Snapshot(), before);
 }
 
+// --hold keeps saves and repairs out while its command runs, and passes on its exit status.
+TEST(LoomregCheckTest, HoldRunsACommandUnderTheStoreLock) {
+  Store store;
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (::chdir(store.app().c_str()) != 0) ::_exit(99);
+    ::execl(LOOMREG_CHECK_BINARY, "loomreg-check", "--hold", "--", "/bin/sh", "-c",
+            ": >held; while [ ! -e release ]; do sleep 0.02; done; exit 7", nullptr);
+    ::_exit(98);
+  }
+  for (int i = 0; i < 1000 && !Exists(store.app() / "held"); ++i) ::usleep(10000);
+  EXPECT_TRUE(Exists(store.app() / "held"));
+  int fd = store.HoldLock(false);
+  EXPECT_EQ(fd, -1) << "the lock was free while the command ran";
+  if (fd >= 0) ::close(fd);
+  WriteFile(store.app() / "release", "");
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+  fd = store.HoldLock(false);
+  EXPECT_GE(fd, 0) << "the lock was kept after the command ended";
+  if (fd >= 0) ::close(fd);
+
+  ProcessResult run = Check(store, {"--hold", "no-such-command-here"});
+  EXPECT_EQ(run.exit_status, 127);
+  EXPECT_EQ(run.err,
+            "loomreg-check: cannot run \"no-such-command-here\": No such file or directory\n");
+  run = Check(store, {"--hold", "--"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_TRUE(run.err.starts_with("loomreg-check: --hold needs a command\n")) << run.err;
+}
+
+// A check reads a store whose lock it cannot take, and says so; a repair never does.
+TEST(LoomregCheckTest, AStoreWithoutAUsableLockIsCheckedButNotRepaired) {
+  Store store;
+  WriteFile(store.data() / "SetValueFile/FileList", "F1\r\nF1\r\n");
+  fs::remove(store.data() / "SetValueFileList/.lock");
+  fs::create_symlink("/dev/null", store.data() / "SetValueFileList/.lock");
+  auto before = store.Snapshot();
+  ProcessResult run = Check(store);
+  EXPECT_EQ(run.exit_status, 1);
+  Findings findings = Parse(run.out);
+  EXPECT_EQ(findings.count["unlocked-check"], 1) << run.out;
+  EXPECT_EQ(findings.count["repeated-name"], 1) << run.out;
+  run = Check(store, {"--repair"});
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_EQ(run.err,
+            "loomreg-check: cannot open ../kvrdata/SetValueFileList/.lock: Too many levels of "
+            "symbolic links\n");
+  EXPECT_EQ(store.Snapshot(), before);
+}
+
 // Damage of the kinds a repair fixes, written under the store lock as an older tool might have.
 // No list a save appends to is left unterminated: the save's name would join its last word.
 void Damage(const Store& store) {
-  int fd = ::open((store.data() / "SetValueFileList").c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0 || ::flock(fd, LOCK_EX) != 0) ::_exit(3);
+  int fd = store.HoldLock();
+  if (fd < 0) ::_exit(3);
   AppendTo(store, "SetValueFile/FileList", "P0 P1\r\nP0\r\n");
   AppendTo(store, "StyleList/KindList", "K0\r\n");
   AppendTo(store, "MachineList/MachineList", "N0\r\n");

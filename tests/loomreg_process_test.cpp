@@ -2,7 +2,6 @@
 // application starts it: the file-name word as argv[0].
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,11 +135,13 @@ TEST(LoomregProcessTest, InformationalOptionsTouchNothing) {
   EXPECT_EQ(store.Snapshot(), before);
 }
 
-// How a step is made to fail: a directory the step writes into is missing or is a file.
+// How a step is made to fail: a directory the step writes into is missing or is a file, or the
+// file it writes is a directory.
+enum class Break { kRemoved, kFile, kDirectory };
 struct StopCase {
   const char* name;
-  const char* break_dir;  // removed, and replaced by a regular file when `as_file`
-  bool as_file;
+  const char* break_path;  // removed, and replaced as `replaced` says
+  Break replaced;
   int stopping_step;
 };
 
@@ -152,8 +153,9 @@ TEST_P(StopAtStepTest, EarlierStepsStayDoneAndNothingLaterHappens) {
   const StopCase& c = GetParam();
   Store store;
   store.Upload("v1");
-  fs::remove_all(store.data() / c.break_dir);
-  if (c.as_file) WriteFile(store.data() / c.break_dir, "not a directory");
+  fs::remove_all(store.data() / c.break_path);
+  if (c.replaced == Break::kFile) WriteFile(store.data() / c.break_path, "not a directory");
+  if (c.replaced == Break::kDirectory) fs::create_directory(store.data() / c.break_path);
   ProcessResult run = store.Save({});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.out, "");
@@ -162,20 +164,21 @@ TEST_P(StopAtStepTest, EarlierStepsStayDoneAndNothingLaterHappens) {
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
 
   // What lies in or below the broken path cannot be read back.
-  std::string broken = c.break_dir;
-  if (!c.as_file && broken != "SetValueFile/FileList") broken += "/";
+  std::string broken = c.break_path;
+  if (c.replaced == Break::kRemoved && broken != "SetValueFile/FileList") broken += "/";
   ExpectStepsDone(store, c.stopping_step, "v1", {broken});
 }
 
-INSTANTIATE_TEST_SUITE_P(EachStep, StopAtStepTest,
-                         ::testing::Values(StopCase{"History", "SetValueFileList", false, 1},
-                                           StopCase{"MachineFiles", "MachineF", false, 2},
-                                           StopCase{"MachineList", "MachineList", true, 3},
-                                           StopCase{"FileList", "SetValueFile/FileList", false, 4},
-                                           StopCase{"KindList", "StyleList", false, 6},
-                                           StopCase{"StyleFiles", "StyleFile", true, 7},
-                                           StopCase{"Stamp", "Machine", false, 8}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    EachStep, StopAtStepTest,
+    ::testing::Values(StopCase{"History", "SetValueFileList/SetValueList", Break::kDirectory, 1},
+                      StopCase{"MachineFiles", "MachineF", Break::kRemoved, 2},
+                      StopCase{"MachineList", "MachineList", Break::kFile, 3},
+                      StopCase{"FileList", "SetValueFile/FileList", Break::kRemoved, 4},
+                      StopCase{"KindList", "StyleList", Break::kRemoved, 6},
+                      StopCase{"StyleFiles", "StyleFile", Break::kFile, 7},
+                      StopCase{"Stamp", "Machine", Break::kRemoved, 8}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(LoomregProcessTest, DiskFullIsAFailure) {
   for (const char* catalogue : {"SetValueFileList/SetValueList", "StyleFile/S1", "Machine/M1"}) {
@@ -308,12 +311,39 @@ TEST(LoomregProcessTest, OverlappingSavesLoseNothingAndListEachNameOnce) {
             (std::vector<std::string>{"M0", "M1", "M2", "M3"}));
 }
 
+// No save goes on without the lock: one that cannot take it refuses before touching anything.
+TEST(LoomregProcessTest, ALockThatCannotBeTakenRefusesTheSave) {
+  for (bool missing_directory : {true, false}) {
+    Store store;
+    store.Upload("v1");
+    fs::path lock = store.data() / "SetValueFileList/.lock";
+    fs::remove(lock);
+    if (missing_directory) {
+      fs::remove_all(store.data() / "SetValueFileList");
+    } else {
+      fs::create_symlink("/dev/null", lock);
+    }
+    auto before = store.Snapshot();
+    ProcessResult run = store.Save({});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(store.RunStatus(), "-1\r\n");
+    EXPECT_EQ(run.err, std::string("loomreg: refused: cannot take the store lock: cannot open "
+                                   "../kvrdata/SetValueFileList/.lock: ") +
+                           (missing_directory ? "No such file or directory"
+                                              : "Too many levels of symbolic links") +
+                           "\n");
+    auto after = store.Snapshot();
+    after.erase("kvr/TimeExec.dat");
+    before.erase("kvr/TimeExec.dat");
+    EXPECT_EQ(after, before);
+  }
+}
+
 TEST(LoomregProcessTest, ALockHeldTooLongRefusesTheSave) {
   Store store;
   store.Upload("v1");
-  int fd = ::open((store.data() / "SetValueFileList").c_str(), O_RDONLY | O_DIRECTORY);
+  int fd = store.HoldLock();
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   auto before = store.Snapshot();
   auto start = std::chrono::steady_clock::now();
   ProcessResult run = store.Save({});

@@ -1,5 +1,8 @@
 #include "store_fixture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace loomreg::testing {
@@ -18,6 +21,19 @@ Store::Store() : app_(root_ / "kvr"), data_(root_ / "kvrdata") {
     fs::create_directories(data_ / dir);
   }
   WriteFile(data_ / "SetValueFile/FileList", "");
+  WriteFile(data_ / "SetValueFileList/.lock", "");
+}
+
+int Store::HoldLock(bool wait) const {
+  int fd = ::open((data_ / "SetValueFileList/.lock").c_str(), O_RDWR | O_CLOEXEC);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fd >= 0 && ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 void Store::Upload(const std::string& content) const {

@@ -33,6 +33,9 @@ class Store {
   void Upload(const std::string& content) const;
   std::string Data(const std::string& relative) const { return ReadFile(data_ / relative); }
   std::string RunStatus() const { return ReadFile(app_ / "TimeExec.dat"); }
+  // Takes the store lock exclusively, as a save does, through a descriptor of its own, waiting
+  // for it when `wait`; returns the descriptor (close it to release the lock), or -1.
+  int HoldLock(bool wait = true) const;
   std::map<std::string, std::string> Snapshot() const { return testing::Snapshot(root_.path()); }
 
   // Runs loomreg in the application directory, with TZ=UTC and `env` added to the environment.

@@ -47,6 +47,11 @@ namespace {
 // happened durable does.
 Status StoreUpload(const SavePaths& paths) {
   bool new_style = ::mkdir(paths.style_dir.c_str(), 0777) == 0;
+  // Only a regular file is an upload: a link, directory or device in its place is left alone.
+  struct stat st;
+  if (::lstat(paths.upload.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    return Status::Error("cannot store " + paths.upload + ": not a regular file");
+  }
   Status moved = MoveNoReplace(paths.upload.c_str(), paths.stored.c_str());
   if (!moved.ok()) {
     Report("upload not stored as " + QuoteForMessage(paths.stored) + ": " + moved.message());
@@ -68,10 +73,18 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
   const SavePaths paths = BuildSavePaths(r);
 
   StoreLock lock;
-  if (lock.Acquire(SetValueFileListDir, lock_deadline) == StoreLock::Result::kTimedOut) {
-    Report("refused: the data store stayed locked by another save for " +
-           std::to_string(kLockWait.count()) + " seconds");
-    return -1;
+  switch (lock.Acquire(paths.lock.c_str(), lock_deadline)) {
+    case StoreLock::Result::kLocked:
+      break;
+    case StoreLock::Result::kTimedOut:
+      Report("refused: the data store stayed locked by another save for " +
+             std::to_string(kLockWait.count()) + " seconds");
+      return -1;
+    case StoreLock::Result::kUnavailable:
+      // Without the lock a concurrent save, here or on another host, could write over this
+      // one's lines: no save goes on unlocked.
+      Report("refused: cannot take the store lock: " + lock.error());
+      return -1;
   }
 
   // Each step names what it updates, for the message when it stops the save.
@@ -113,7 +126,7 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
 extern "C" int RegisterSave(const char* file, const char* style, const char* beam,
                             const char* comment, const char* machine, const char* top_beam) {
   auto text = [](const char* value) { return std::string(value ? value : ""); };
-  loomreg::SaveRequest request{text(file),    text(style),   text(beam),
-                               text(comment), text(machine), text(top_beam)};
+  loomreg::SaveRequest request{text(file),    text(style),    text(beam),  text(comment),
+                               text(machine), text(top_beam), std::nullopt};
   return loomreg::RegisterSaveUntil(request, std::chrono::steady_clock::now() + loomreg::kLockWait);
 }

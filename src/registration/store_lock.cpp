@@ -1,33 +1,69 @@
 #include "store_lock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <thread>
 
 namespace loomreg {
+namespace {
 
-StoreLock::Result StoreLock::Acquire(const char* directory,
+int OpenRetrying(const char* path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path, flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens the lock file, creating it when missing. A write lock needs write access; a read lock
+// needs only read access, so a shared lock is still possible on a store that is read-only for
+// this user.
+int OpenLockFile(const char* path, StoreLock::Mode mode) {
+  const int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+  int fd = OpenRetrying(path, flags | O_RDWR | O_CREAT);
+  if (fd < 0 && mode == StoreLock::Mode::kShared && (errno == EACCES || errno == EROFS)) {
+    int first = errno;
+    fd = OpenRetrying(path, flags | O_RDONLY);
+    if (fd < 0 && errno == ENOENT) errno = first;
+  }
+  return fd;
+}
+
+}  // namespace
+
+StoreLock::Result StoreLock::Acquire(const char* lock_file,
                                      std::chrono::steady_clock::time_point deadline, Mode mode) {
-  error_ = 0;
-  fd_ = Fd(::open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd_.valid()) {
-    error_ = errno;
+  error_.clear();
+  errno_ = 0;
+  auto unavailable = [&](std::string_view action) {
+    errno_ = errno;
+    error_ = Status::SystemError(action, lock_file, errno_).message();
+    fd_ = Fd();
+    return Result::kUnavailable;
+  };
+  fd_ = Fd(OpenLockFile(lock_file, mode));
+  if (!fd_.valid()) return unavailable("cannot open");
+  struct stat st;
+  if (::fstat(fd_.get(), &st) != 0) return unavailable("cannot open");
+  if (!S_ISREG(st.st_mode)) {
+    errno_ = EINVAL;
+    error_ = std::string("cannot lock ") + lock_file + ": not a regular file";
+    fd_ = Fd();
     return Result::kUnavailable;
   }
+
+  struct flock request = {};
+  request.l_type = mode == Mode::kShared ? F_RDLCK : F_WRLCK;
+  request.l_whence = SEEK_SET;  // l_start 0 and l_len 0: the whole file
   // Poll rather than block, so that the wait ends at the deadline without signals.
-  const int operation = mode == Mode::kShared ? LOCK_SH : LOCK_EX;
   auto pause = std::chrono::microseconds(200);
   for (;;) {
-    if (::flock(fd_.get(), operation | LOCK_NB) == 0) return Result::kLocked;
+    if (::fcntl(fd_.get(), F_OFD_SETLK, &request) == 0) return Result::kLocked;
     if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) {
-      error_ = errno;
-      fd_ = Fd();
-      return Result::kUnavailable;
-    }
+    if (errno != EAGAIN && errno != EACCES) return unavailable("cannot lock");
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
       fd_ = Fd();

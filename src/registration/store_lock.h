@@ -2,30 +2,40 @@
 #define LOOMREG_REGISTRATION_STORE_LOCK_H
 
 #include <chrono>
+#include <string>
+#include <string_view>
 
 #include "file_io.h"
 
 namespace loomreg {
 
-// A flock() on a data-store directory, held until destruction. Saves and repairs of one store
-// take it exclusively on the same directory, so they run one after the other; a read-only check
-// takes it shared, so that it sees the store between saves. No file is created for it.
+// The lock file's name inside the history directory SetValueFileList/. It is created when
+// missing and never rewritten, renamed or removed, so every process locks the same inode.
+inline constexpr std::string_view kLockFileName = ".lock";
+
+// An open-file-description lock (F_OFD_SETLK) on the store's lock file, held until destruction.
+// Saves and repairs take it exclusively, a read-only check shared. Unlike flock() on a
+// directory, an fcntl lock on a regular file is honoured across the clients of network and
+// distributed file systems, so saves on several hosts sharing one store run one at a time.
 class StoreLock {
  public:
   enum class Result {
     kLocked,       // the lock is held
-    kUnavailable,  // the directory cannot be opened or locked: go on without the lock
+    kUnavailable,  // the lock file cannot be opened, created or locked; see error()
     kTimedOut,     // another process held it until the deadline
   };
   enum class Mode { kExclusive, kShared };
-  Result Acquire(const char* directory, std::chrono::steady_clock::time_point deadline,
+  Result Acquire(const char* lock_file, std::chrono::steady_clock::time_point deadline,
                  Mode mode = Mode::kExclusive);
-  // After kUnavailable, the errno of the open() or flock() that failed.
-  int error() const { return error_; }
+  // After kUnavailable, what failed: "cannot open PATH: <error>" or "cannot lock PATH: <error>".
+  const std::string& error() const { return error_; }
+  // After kUnavailable, the errno of the call that failed.
+  int error_number() const { return errno_; }
 
  private:
   Fd fd_;
-  int error_ = 0;
+  std::string error_;
+  int errno_ = 0;
 };
 
 }  // namespace loomreg

@@ -1,6 +1,11 @@
 #include "check_command.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <chrono>
 #include <cstring>
@@ -24,6 +29,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: loomreg-check [--repair] [--json]\n"
+    "       loomreg-check --hold [--] COMMAND [ARG...]\n"
     "       loomreg-check --help | --version\n"
     "\n"
     "Checks the data store of the application directory it runs in (./KVR_PATH.inf locates\n"
@@ -37,6 +43,9 @@ constexpr std::string_view kUsage =
     "             unterminated last line, and add the stored files, styles and machines\n"
     "             the lists lack; then check again and report what is left\n"
     "  --json     print the report as one JSON document\n"
+    "  --hold     take the lock a save takes, run COMMAND while holding it, and exit with\n"
+    "             COMMAND's exit status (125 when the lock cannot be taken): saves wait\n"
+    "             meanwhile, for at most 10 seconds each\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -45,9 +54,10 @@ struct Options {
   bool version = false;
   bool repair = false;
   bool json = false;
+  const char* const* hold = nullptr;  // the command to run under the lock, with its arguments
 };
 
-// The options, or nothing when an argument is not one of them: `wrong` then holds it.
+// The options, or nothing when the arguments are not right: `wrong` then says why.
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& wrong) {
   Options options;
   for (int i = 1; i < argc; ++i) {
@@ -60,8 +70,19 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       options.repair = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--hold" && i == 1) {
+      int first = i + 1;
+      if (first < argc && argv[first] != nullptr && std::string_view(argv[first]) == "--") {
+        ++first;
+      }
+      if (first >= argc || argv[first] == nullptr) {
+        wrong = "--hold needs a command";
+        return std::nullopt;
+      }
+      options.hold = argv + first;
+      return options;
     } else {
-      wrong = arg;
+      wrong = "unknown argument " + QuoteForMessage(arg);
       return std::nullopt;
     }
   }
@@ -73,26 +94,109 @@ void Complain(std::string_view message) {
   (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
 
-std::string LockFailure(const StoreLock& lock, StoreLock::Result result, const std::string& dir) {
+// While it lives, SIGINT and SIGQUIT are ignored here, as system() does while its command runs.
+class ChildSignals {
+ public:
+  ChildSignals() {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGINT, &ignore, &old_int_);
+    ::sigaction(SIGQUIT, &ignore, &old_quit_);
+  }
+  ~ChildSignals() {
+    ::sigaction(SIGINT, &old_int_, nullptr);
+    ::sigaction(SIGQUIT, &old_quit_, nullptr);
+  }
+  ChildSignals(const ChildSignals&) = delete;
+  ChildSignals& operator=(const ChildSignals&) = delete;
+
+ private:
+  struct sigaction old_int_ = {};
+  struct sigaction old_quit_ = {};
+};
+
+// Starts `command`, searched on PATH, with SIGINT and SIGQUIT at their defaults and no signal
+// blocked. Returns 0 or the error number.
+int SpawnWithDefaultSignals(pid_t* pid, const char* const* command) {
+  posix_spawnattr_t attr;
+  if (int err = ::posix_spawnattr_init(&attr)) return err;
+  sigset_t defaults, none;
+  ::sigemptyset(&defaults);
+  ::sigaddset(&defaults, SIGINT);
+  ::sigaddset(&defaults, SIGQUIT);
+  ::sigemptyset(&none);
+  int err = ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  if (err == 0) err = ::posix_spawnattr_setsigmask(&attr, &none);
+  if (err == 0)
+    err = ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  if (err == 0) {
+    // posix_spawnp does not change the argument strings; its signature predates const.
+    err =
+        ::posix_spawnp(pid, command[0], nullptr, &attr, const_cast<char* const*>(command), environ);
+  }
+  ::posix_spawnattr_destroy(&attr);
+  return err;
+}
+
+std::string LockFailure(const StoreLock& lock, StoreLock::Result result) {
   if (result == StoreLock::Result::kTimedOut) {
     return "the data store stayed locked by a save for " + std::to_string(kLockWait.count()) +
            " seconds";
   }
-  return Status::SystemError("cannot lock the data store at", dir, lock.error()).message();
+  return lock.error();
 }
 
-// A check under a shared lock, so that it sees the store between saves. Without the lock (the
-// directory cannot be opened) it reads anyway, as a save would write anyway.
+// A check under a shared lock, so that it sees the store between saves. A store whose lock
+// file can be neither opened nor created (a read-only copy, say) is read without the lock, and
+// the report says so.
 std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std::string>& errors) {
   StoreLock lock;
-  StoreLock::Result locked =
-      lock.Acquire(paths.history_dir.c_str(), std::chrono::steady_clock::now() + kLockWait,
-                   StoreLock::Mode::kShared);
+  StoreLock::Result locked = lock.Acquire(
+      paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait, StoreLock::Mode::kShared);
   if (locked == StoreLock::Result::kTimedOut) {
-    errors.push_back(LockFailure(lock, locked, paths.history_dir));
+    errors.push_back(LockFailure(lock, locked));
     return std::nullopt;
   }
-  return CheckStore(paths, std::time(nullptr));
+  CheckResult result = CheckStore(paths, std::time(nullptr));
+  if (locked == StoreLock::Result::kUnavailable) {
+    Finding note{FindingKind::kUnlockedCheck, paths.lock, 0, std::nullopt,
+                 "the store was read without its lock (" + lock.error() +
+                     "), so a save running meanwhile may show as damage"};
+    result.findings.push_back(std::move(note));
+    SortFindings(result.findings);
+  }
+  return result;
+}
+
+// Runs `command` under the store lock and returns its exit status: 128 + the signal when a
+// signal ended it, 127 when it cannot be found, 126 when it cannot be run, 125 when the lock
+// cannot be taken.
+int Hold(const StorePaths& paths, const char* const* command) {
+  StoreLock lock;
+  StoreLock::Result locked =
+      lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait);
+  if (locked != StoreLock::Result::kLocked) {
+    Complain(LockFailure(lock, locked));
+    return 125;
+  }
+  // Ctrl-C reaches the command, which ends; the lock is released only after it has.
+  ChildSignals signals;
+  pid_t pid;
+  int err = SpawnWithDefaultSignals(&pid, command);
+  if (err != 0) {
+    Complain("cannot run " + QuoteForMessage(command[0]) + ": " + std::strerror(err));
+    return err == ENOENT ? 127 : 126;
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      Complain(std::string("cannot wait for the command: ") + std::strerror(errno));
+      return 125;
+    }
+  }
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
 }
 
 // Writes out what `out` holds; `status` when that worked, else says why and gives 2.
@@ -119,7 +223,7 @@ int CheckMain(int argc, const char* const* argv) {
   std::string wrong;
   const std::optional<Options> parsed = ParseOptions(argc, argv, wrong);
   if (!parsed) {
-    Complain("unknown argument " + QuoteForMessage(wrong));
+    Complain(wrong);
     (void)!::write(STDERR_FILENO, kUsage.data(), kUsage.size());
     return kExitUnreadable;
   }
@@ -137,6 +241,13 @@ int CheckMain(int argc, const char* const* argv) {
 
   CheckReport report;
   BuildPathTable();
+  if (options.hold != nullptr) {
+    if (!PathTableIsComplete()) {
+      Complain("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
+      return 125;
+    }
+    return Hold(PathsFromTable(), options.hold);
+  }
   if (!PathTableIsComplete()) {
     report.errors.push_back("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
     return Finish(report, options);
@@ -152,9 +263,9 @@ int CheckMain(int argc, const char* const* argv) {
       // waiting meanwhile finds the repaired lists.
       StoreLock lock;
       StoreLock::Result locked =
-          lock.Acquire(paths.history_dir.c_str(), std::chrono::steady_clock::now() + kLockWait);
+          lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait);
       if (locked != StoreLock::Result::kLocked) {
-        report.errors.push_back(LockFailure(lock, locked, paths.history_dir));
+        report.errors.push_back(LockFailure(lock, locked));
         report.repair_skipped = true;
         return Finish(report, options);
       }

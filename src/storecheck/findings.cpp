@@ -12,6 +12,7 @@ Severity SeverityOf(FindingKind kind) {
     case FindingKind::kWaitingUpload:
     case FindingKind::kRefusedName:
     case FindingKind::kLeftoverTemp:
+    case FindingKind::kUnlockedCheck:
       return Severity::kNote;
     default:
       return Severity::kProblem;
@@ -48,6 +49,8 @@ std::string_view KindId(FindingKind kind) {
       return "refused-name";
     case FindingKind::kLeftoverTemp:
       return "leftover-temp";
+    case FindingKind::kUnlockedCheck:
+      return "unlocked-check";
   }
   return "unknown";
 }

@@ -30,6 +30,7 @@ enum class FindingKind {
   kWaitingUpload,     // an upload still waiting to be filed
   kRefusedName,       // a stored name that a save would refuse today
   kLeftoverTemp,      // a temporary file left by an interrupted repair
+  kUnlockedCheck,     // the store was read without its lock
 };
 
 struct Finding {

@@ -1,6 +1,7 @@
 #include "store_paths.h"
 
 #include "siteconfig.h"
+#include "store_lock.h"
 
 namespace loomreg {
 
@@ -13,6 +14,7 @@ std::string DirectoryOf(std::string_view path) {
 StorePaths PathsFromTable() {
   StorePaths p;
   p.history_dir = SetValueFileListDir;
+  p.lock = p.history_dir + std::string(kLockFileName);
   p.history = p.history_dir + "SetValueList";
   p.machine_lists = MachineFDir;
   p.machine_list = MachineListFile;

@@ -10,6 +10,7 @@ namespace loomreg {
 
 struct StorePaths {
   std::string history_dir;       // SetValueFileList/: the store lock and the save history
+  std::string lock;              // SetValueFileList/.lock
   std::string history;           // SetValueFileList/SetValueList
   std::string machine_lists;     // MachineF/: one file list per machine
   std::string machine_list_dir;  // MachineList/
