@@ -48,8 +48,12 @@ expect_failure "loomreg-mkstore: cannot create $work/plain-file/app: Not a direc
   "$bindir/loomreg-mkstore" "$work/plain-file/app"
 expect_failure "loomreg-save: cannot enter $work/nowhere: No such file or directory" \
   "$bindir/loomreg-save" -C "$work/nowhere" "$work/settings" F2 S1 B1 C1 M1 T1
-expect_failure "loomreg-save: cannot copy $work/missing to ../../store/SetValueFile/FileData: No such file or directory" \
+expect_failure "loomreg-save: cannot copy $work/missing to ../../store/SetValueFile/: No such file or directory" \
   "$bindir/loomreg-save" -C "$work/site/apps/kvr" "$work/missing" F2 S1 B1 C1 M1 T1
+# Each save has an upload of its own, and one that was filed leaves nothing behind.
+[ "$(cd "$work/site/store/SetValueFile" && ls -A)" = $'FileList\nS1' ] ||
+  fail "uploads left behind: $(ls -A "$work/site/store/SetValueFile")"
+[ -f "$work/site/store/SetValueFileList/.lock" ] || fail "mkstore did not create the lock file"
 expect_failure "loomreg-save: expected SETTINGS and six values, got 2 arguments" \
   "$bindir/loomreg-save" "$work/settings" F2
 expect_failure "loomreg-mkstore: unknown option -x" "$bindir/loomreg-mkstore" -x

@@ -55,13 +55,15 @@ Status AddIfAbsent(const char* path, std::string_view name) {
 }
 
 Status AddToFileList(const char* path, std::string_view name) {
-  Fd fd = OpenFile(path, OpenMode::kReadWrite);
+  // O_APPEND, not a seek to the end: on a shared file system another host's last append may
+  // lie beyond the size this client saw, and only the server knows where the end is.
+  Fd fd = OpenFile(path, OpenMode::kReadAppend);
   if (!fd.valid()) return Status::SystemError("cannot open", path, errno);
   bool found = false;
   if (Status status = ScanList(fd, path, name, found); !status.ok() || found) return status;
-  off_t end = ::lseek(fd.get(), 0, SEEK_END);
-  if (end < 0) return Status::SystemError("cannot seek in", path, errno);
-  if (!WriteOnce(fd.get(), Line(name), end)) {
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Status::SystemError("cannot read", path, errno);
+  if (!WriteOnce(fd.get(), Line(name), st.st_size)) {
     return Status::SystemError("cannot write", path, errno);
   }
   if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;

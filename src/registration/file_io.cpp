@@ -57,8 +57,8 @@ Fd OpenFile(const char* path, OpenMode mode, bool* created) {
     case OpenMode::kRead:
       flags |= O_RDONLY;
       break;
-    case OpenMode::kReadWrite:
-      flags |= O_RDWR;
+    case OpenMode::kReadAppend:
+      flags |= O_RDWR | O_APPEND;
       break;
     case OpenMode::kAppend:
       flags |= O_WRONLY | O_APPEND;

@@ -49,10 +49,10 @@ class Fd {
 
 // How a file is opened. Files are created with mode 0666 less the umask, as fopen creates them.
 enum class OpenMode {
-  kRead,       // existing file, read only
-  kReadWrite,  // existing file, read and write, never created
-  kAppend,     // append, created when absent
-  kRewrite,    // replace the content, created when absent
+  kRead,        // existing file, read only
+  kReadAppend,  // existing file, read, and append at the end: never created
+  kAppend,      // append, created when absent
+  kRewrite,     // replace the content, created when absent
 };
 
 // Whether WriteFile makes what it wrote durable before it returns: the file's data, and the

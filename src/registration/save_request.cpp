@@ -6,6 +6,7 @@
 
 #include "name_rules.h"
 #include "siteconfig.h"
+#include "store_lock.h"
 
 namespace loomreg {
 namespace {
@@ -13,6 +14,8 @@ namespace {
 constexpr std::size_t kMaxValue = 255;
 constexpr std::size_t kMaxPath = 255;
 constexpr std::string_view kFileKey = "filename_arg=";
+constexpr std::string_view kUploadKey = "upload_arg=";
+constexpr std::string_view kSharedUpload = "FileData";
 
 struct Word {
   std::string_view key;
@@ -81,18 +84,23 @@ Command ParseCommandLine(int argc, const char* const* argv) {
     }
     command.request.*expected.value = text.substr(expected.key.size());
   }
+  if (words > 6 && StartsWith(argv[first + 6], kUploadKey)) {
+    command.request.upload =
+        std::string(std::string_view(argv[first + 6]).substr(kUploadKey.size()));
+  }
   return command;
 }
 
 SavePaths BuildSavePaths(const SaveRequest& r) {
   std::string values = SetValueFileDir;
   return {
+      .lock = std::string(SetValueFileListDir) + std::string(kLockFileName),
       .history = std::string(SetValueFileListDir) + "SetValueList",
       .machine_files = MachineFDir + r.machine,
       .machine_list = MachineListFile,
       .file_list = values + "FileList",
       .style_dir = values + r.style,
-      .upload = values + "FileData",
+      .upload = values + r.upload.value_or(std::string(kSharedUpload)),
       .stored = values + r.style + "/" + r.file,
       .kind_list = std::string(StyleListDir) + "KindList",
       .style_files = StyleFileDir + r.style,
@@ -115,6 +123,16 @@ std::string CheckSaveRequest(const SaveRequest& r) {
   if (IsReservedStyle(r.style)) {
     return "style " + QuoteForMessage(r.style) + " is a reserved name";
   }
+  if (r.upload) {
+    if (r.upload->size() > kMaxValue) {
+      return "the value of \"" + std::string(kUploadKey) + "\" is " +
+             std::to_string(r.upload->size()) + " bytes long (at most 255)";
+    }
+    if (std::string why = CheckName("upload", *r.upload); !why.empty()) return why;
+    if (*r.upload == "FileList") {
+      return "upload " + QuoteForMessage(*r.upload) + " is a reserved name";
+    }
+  }
   for (const std::string& why :
        {CheckOneLine("beam", r.beam), CheckOneLine("comment", r.comment)}) {
     if (!why.empty()) return why;
@@ -123,9 +141,10 @@ std::string CheckSaveRequest(const SaveRequest& r) {
     return "the data store paths of ./KVR_PATH.inf are longer than 255 bytes";
   }
   SavePaths paths = BuildSavePaths(r);
-  for (const std::string* path : {&paths.history, &paths.machine_files, &paths.machine_list,
-                                  &paths.file_list, &paths.style_dir, &paths.upload, &paths.stored,
-                                  &paths.kind_list, &paths.style_files, &paths.stamp}) {
+  for (const std::string* path :
+       {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list, &paths.file_list,
+        &paths.style_dir, &paths.upload, &paths.stored, &paths.kind_list, &paths.style_files,
+        &paths.stamp}) {
     if (path->size() > kMaxPath) {
       return "path " + QuoteForMessage(*path) + " is " + std::to_string(path->size()) +
              " bytes long (at most 255)";

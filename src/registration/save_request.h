@@ -3,6 +3,7 @@
 #ifndef LOOMREG_REGISTRATION_SAVE_REQUEST_H
 #define LOOMREG_REGISTRATION_SAVE_REQUEST_H
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,9 @@ struct SaveRequest {
   std::string comment;
   std::string machine;
   std::string top_beam;
+  // The upload's name in SetValueFile/, from an optional seventh word "upload_arg=NAME"; none
+  // for the one shared upload slot FileData.
+  std::optional<std::string> upload;
 };
 
 enum class CommandKind { kSave, kHelp, kVersion, kPaths };
@@ -29,18 +33,19 @@ struct Command {
 // Reads the six words. The web application puts the file-name word at argv[0]; the
 // conventional form, with the program's name first, is recognised when argv[0] does not begin
 // with "filename_arg=" but argv[1] does and there are at least seven words. A word is assigned
-// by position: its value is what follows the length of its key text. Words after the sixth
-// value are ignored.
+// by position: its value is what follows the length of its key text. A seventh word that
+// begins with "upload_arg=" names the upload; any other further word is ignored.
 Command ParseCommandLine(int argc, const char* const* argv);
 
 // Every path a save builds, from the path table and the request's values.
 struct SavePaths {
+  std::string lock;           // the store's lock file
   std::string history;        // SaveHistory
   std::string machine_files;  // the machine's file list
   std::string machine_list;   // MachineList
   std::string file_list;      // FileList
   std::string style_dir;      // the style's directory of stored files
-  std::string upload;         // FileData
+  std::string upload;         // FileData, or the upload the request names
   std::string stored;         // where the upload is filed
   std::string kind_list;      // KindList
   std::string style_files;    // the style's file list

@@ -63,6 +63,23 @@ TEST(ParseCommandLineTest, RefusesTooFewOrTooShortWords) {
   EXPECT_NE(Parse(words).refusal.find("shorter than its key"), std::string::npos);
 }
 
+TEST(ParseCommandLineTest, ASeventhUploadWordNamesTheUploadInEitherForm) {
+  std::vector<std::string> words = kSix;
+  EXPECT_EQ(Parse(words).request.upload, std::nullopt);
+  words.push_back("upload_arg=up-1");
+  EXPECT_EQ(Parse(words).request.upload, "up-1");
+  words.insert(words.begin(), "loomreg");
+  EXPECT_EQ(Parse(words).request.upload, "up-1");
+  words.back() = "upload_arg=";
+  EXPECT_EQ(Parse(words).request.upload, "");  // given but empty: refused by the checks
+  // Only the word right after the six counts, and only with its key.
+  words.back() = "UPLOAD_ARG=up-1";
+  EXPECT_EQ(Parse(words).request.upload, std::nullopt);
+  words.back() = "x";
+  words.push_back("upload_arg=up-1");
+  EXPECT_EQ(Parse(words).request.upload, std::nullopt);
+}
+
 TEST(ParseCommandLineTest, InformationalOptionsNeedExactlyTwoWords) {
   EXPECT_EQ(Parse({"loomreg", "--help"}).kind, CommandKind::kHelp);
   EXPECT_EQ(Parse({"loomreg", "--version"}).kind, CommandKind::kVersion);
@@ -74,7 +91,7 @@ TEST(ParseCommandLineTest, InformationalOptionsNeedExactlyTwoWords) {
 class CheckSaveRequestTest : public ::testing::Test {
  protected:
   void SetUp() override { BuildPathTable(); }
-  SaveRequest Good() const { return {"F1", "S1", "B1", "C1", "M1", "T1"}; }
+  SaveRequest Good() const { return {"F1", "S1", "B1", "C1", "M1", "T1", std::nullopt}; }
   testing::TempDir dir_;
   testing::ScopedCwd cwd_{dir_.path()};
 };
@@ -103,6 +120,15 @@ TEST_F(CheckSaveRequestTest, RefusesNamesThatAreNotOnePathComponent) {
   r.style = "FileList";
   EXPECT_NE(CheckSaveRequest(r), "");
   r.style = "filelist";
+  EXPECT_EQ(CheckSaveRequest(r), "");
+  // An upload name follows the file-name rules and never takes the place of FileList.
+  for (std::string bad : std::vector<std::string>{"", ".", "..", "a/b", "a b", "a\x01", "FileList",
+                                                  std::string(256, 'u')}) {
+    r = Good();
+    r.upload = bad;
+    EXPECT_NE(CheckSaveRequest(r), "") << QuoteForMessage(bad);
+  }
+  r.upload = "FileData";
   EXPECT_EQ(CheckSaveRequest(r), "");
 }
 
