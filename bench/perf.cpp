@@ -32,7 +32,8 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
   std::string loomreg;
-  std::string checker;  // loomreg-check, when built
+  std::string checker;   // loomreg-check, when built
+  std::string baseline;  // another loomreg to compare the cost of a save with, if any
   fs::path work;
   int rounds = 31;
   std::string plot_data;  // where to write the size/time series, if anywhere
@@ -153,6 +154,7 @@ fs::path MakeStore(const fs::path& root, long names) {
                           "SetValueFile", "StyleList", "Machine"}) {
     fs::create_directories(data / dir);
   }
+  std::ofstream(data / "SetValueFileList/.lock");  // as loomreg-mkstore creates it
   WriteList(data / "MachineList/MachineList", 'M', names, "LOOM-LISTED");
   WriteList(data / "StyleList/KindList", 'S', names, "STYLE-LISTED");
   WriteList(data / "SetValueFile/FileList", 'F', names, "F-LAST-LISTED");
@@ -177,13 +179,15 @@ void PlaceUpload(const fs::path& app) {
       << "warp density=42\r\nweft density=38\r\n";
 }
 
-// One save of a file name never saved before, for the listed machine and style.
-Run Save(const Options& o, const fs::path& app, long serial, const std::string& preload = "") {
+// One save of a file name never saved before, for the listed machine and style, by `program`
+// (by default the loomreg measured).
+Run Save(const Options& o, const fs::path& app, long serial, const std::string& preload = "",
+         const std::string& program = "") {
   PlaceUpload(app);
   std::string file = "NEW-" + std::to_string(getpid()) + "-" + std::to_string(serial);
   return Spawn({"filename_arg=" + file, "style_arg=STYLE-LISTED", "beam_arg=B1",
                 "koment_arg=benchmark", "machine_arg=LOOM-LISTED", "top_beam_arg=T1"},
-               app, o.loomreg, preload);
+               app, program.empty() ? o.loomreg : program, preload);
 }
 
 // An empty store: directories and an empty FileList, made anew before every save into it.
@@ -352,6 +356,24 @@ int Main(const Options& o) {
       "(durability %.2f ms) | |\n",
       Median(synced_ms), Median(unsynced_ms), Median(synced_ms) - Median(unsynced_ms));
 
+  // 5: what a save costs beside another build of loomreg, on the same stores, interleaved.
+  if (!o.baseline.empty()) {
+    std::vector<double> new_small, old_small, new_empty, old_empty;
+    for (int round = 0; round < o.rounds * 3; ++round) {
+      new_small.push_back(Save(o, minimal, ++serial).ms);
+      old_small.push_back(Save(o, minimal, ++serial, "", o.baseline).ms);
+      new_empty.push_back(Save(o, FreshEmptyStore(o.work / "store-empty"), ++serial).ms);
+      old_empty.push_back(
+          Save(o, FreshEmptyStore(o.work / "store-empty"), ++serial, "", o.baseline).ms);
+    }
+    std::printf(
+        "| save, lists holding only that machine and style: this / baseline | %.3f / "
+        "%.3f ms (%+.3f ms) | |\n",
+        Median(new_small), Median(old_small), Median(new_small) - Median(old_small));
+    std::printf("| save into an empty store: this / baseline | %.3f / %.3f ms (%+.3f ms) | |\n",
+                Median(new_empty), Median(old_empty), Median(new_empty) - Median(old_empty));
+  }
+
   if (!o.checker.empty()) {
     std::vector<double> check_ms;
     for (int round = 0; round < std::max(3, o.rounds / 5); ++round) {
@@ -374,6 +396,8 @@ int main(int argc, char** argv) {
       o.loomreg = value();
     else if (arg == "--checker")
       o.checker = value();
+    else if (arg == "--baseline")
+      o.baseline = value();
     else if (arg == "--work")
       o.work = value();
     else if (arg == "--rounds")
@@ -386,11 +410,12 @@ int main(int argc, char** argv) {
   if (o.loomreg.empty() || o.work.empty()) {
     std::fprintf(stderr,
                  "usage: loomreg_perf --loomreg PATH --work DIR [--checker PATH] "
-                 "[--rounds N] [--plot-data FILE]\n");
+                 "[--baseline PATH] [--rounds N] [--plot-data FILE]\n");
     return 2;
   }
   o.loomreg = fs::absolute(o.loomreg);
   if (!o.checker.empty()) o.checker = fs::absolute(o.checker);
+  if (!o.baseline.empty()) o.baseline = fs::absolute(o.baseline);
   o.work = fs::absolute(o.work);
   fs::create_directories(o.work);
   return Main(o);
