@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The web front tested the way a user meets it: loomreg installed from BUILDDIR into a
+# temporary prefix, the CGI of web/ built against that installation, lighttpd serving it on
+# 127.0.0.1 as an unprivileged user, and headless Chromium driven by selenium saving through the
+# form (tests/web_front_test.py). Starts and stops every process it needs; fails, never skips,
+# when lighttpd, Chromium or selenium is missing or cannot start. With SCREENSHOT, the browser
+# also saves a picture of the filled-in form there.
+#   web_front_test.sh BUILDDIR [SCREENSHOT.png]
+set -euo pipefail
+build=$(cd -- "$1" && pwd)
+screenshot=${2:-}
+[ -z "$screenshot" ] || screenshot=$(cd -- "$(dirname -- "$screenshot")" && pwd)/${screenshot##*/}
+source_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=../web/site.sh
+source "$source_dir/web/site.sh"
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+command -v lighttpd >/dev/null || fail "lighttpd is missing: scripts/install-deps lighttpd"
+[ -x /usr/bin/chromium ] && [ -x /usr/bin/chromedriver ] ||
+  fail "chromium or chromedriver is missing: scripts/install-deps chromium chromium-driver"
+/usr/bin/python3 -c 'import selenium' 2>/dev/null ||
+  fail "selenium is missing: scripts/install-deps python3-selenium"
+
+work=$(mktemp -d /var/tmp/loomreg-web-front.XXXXXX)
+chmod 755 "$work"  # the server's user runs the installed loomreg from here
+server_pid= browser_pid=
+cleanup() {
+  set +e
+  # The driver script runs in a process group of its own: its browsers end with it.
+  if [ -n "$browser_pid" ]; then kill -- "-$browser_pid" 2>/dev/null; wait "$browser_pid"; fi
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null; wait "$server_pid"; fi
+  rm -rf -- "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
+web_build "$source_dir" "$work/prefix" "$work/web" || fail "the CGI did not build"
+"$work/web/cgi_input_test" || fail "cgi_input_test"
+
+user=$(web_server_user)
+web_make_site "$work/site" "$work/web/store_front" "$work/prefix" "$user"
+mkdir "$work/run"
+port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+web_lighttpd_conf "$work/site" "$port" "$work/run" "$user"
+lighttpd -D -f "$work/run/lighttpd.conf" &
+server_pid=$!
+web_wait_for "$port" "$server_pid" ||
+  fail "lighttpd did not start on port $port: $(cat "$work/run/error.log" 2>/dev/null)"
+
+start=$SECONDS
+setsid /usr/bin/python3 "$source_dir/tests/web_front_test.py" \
+  "http://127.0.0.1:$port/kvr/store.cgi" "$work/site" ${screenshot:+--screenshot "$screenshot"} &
+browser_pid=$!
+status=0
+wait "$browser_pid" || status=$?
+browser_pid=
+[ "$status" -eq 0 ] || fail "the browser test failed (exit status $status)"
+
+# Everything the saves wrote belongs to the server's user: the CGI and loomreg ran as that user.
+others=$(find "$work/site" ! -user "$user" -print -quit)
+[ -z "$others" ] || fail "$others is not owned by the server's user $user"
+echo "web front: ok (browser $((SECONDS - start)) s, server user $user)"
