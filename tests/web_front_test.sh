@@ -48,7 +48,7 @@ port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0
 web_lighttpd_conf "$work/site" "$port" "$work/run" "$user"
 lighttpd -D -f "$work/run/lighttpd.conf" &
 server_pid=$!
-web_wait_for "$port" "$server_pid" ||
+web_wait_for "$port" "$server_pid" /kvr/store.cgi ||
   fail "lighttpd did not start on port $port: $(cat "$work/run/error.log" 2>/dev/null)"
 
 start=$SECONDS

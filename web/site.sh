@@ -7,7 +7,7 @@
 # and builds it into BUILDDIR. Quiet unless it fails.
 web_build() {
   local source=$1 prefix=$2 build=$3 log
-  log=$(cmake -S "$source/web" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  log=$(cmake -S "$source/web" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$prefix" 2>&1 && cmake --build "$build" 2>&1) || {
     echo "$log" >&2
     return 1
@@ -57,13 +57,20 @@ web_lighttpd_conf() {
   if [ "$(id -u)" -eq 0 ]; then chown "$user" "$run"; fi
 }
 
-# web_wait_for PORT PID: waits up to 10 s until 127.0.0.1:PORT accepts a connection while PID
-# runs. Fails when the server ended or never answered.
+# web_wait_for PORT PID PATH: waits up to 10 s until a GET of PATH from 127.0.0.1:PORT answers
+# 200 while PID runs. Fails when the server ended or never answered.
 web_wait_for() {
-  local port=$1 pid=$2 _
+  local port=$1 pid=$2 path=$3 _
   for _ in $(seq 100); do
     kill -0 "$pid" 2>/dev/null || return 1
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
+    if (
+      exec 3<>"/dev/tcp/127.0.0.1/$port"
+      printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$path" >&3
+      read -r -t 5 line <&3
+      [[ $line == HTTP/1.?" 200 "* ]]
+    ) 2>/dev/null; then
+      return 0
+    fi
     sleep 0.1
   done
   return 1
