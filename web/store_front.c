@@ -349,8 +349,9 @@ static int WriteAll(int fd, const char* data, size_t length) {
 
 /* Writes the settings into a new upload of a unique name in SetValueFile/ (mkstemp: created
  * with O_CREAT|O_EXCL, a name of letters and digits after "upload-"), with the mode the
- * process's umask gives a new file. Stores the path and returns 0, or returns -1. */
-static int WriteUpload(const char* settings, char* path) {
+ * process's umask gives a new file. Stores the path and the file's identity and returns 0, or
+ * returns -1. */
+static int WriteUpload(const char* settings, char* path, struct stat* identity) {
   mode_t mask;
   int fd;
   if (JoinPath(path, SetValueFileDir, "upload-XXXXXX") != 0) return -1;
@@ -358,7 +359,8 @@ static int WriteUpload(const char* settings, char* path) {
   if (fd < 0) return -1;
   mask = umask(0);
   umask(mask);
-  if (fchmod(fd, 0666 & ~mask) != 0 || WriteAll(fd, settings, strlen(settings)) != 0) {
+  if (fchmod(fd, 0666 & ~mask) != 0 || WriteAll(fd, settings, strlen(settings)) != 0 ||
+      fstat(fd, identity) != 0) {
     close(fd);
     unlink(path);
     return -1;
@@ -507,6 +509,16 @@ static void ShowOutcome(int run_status, const char* message, char* const* words)
   PageEnd();
 }
 
+/* An upload loomreg did not file is only a copy of the form's text: take it back. Once filed,
+ * its name is free again and a later request may have drawn it, so the file there is removed
+ * only if it is still this request's own. */
+static void RemoveUnfiledUpload(const char* path, const struct stat* identity) {
+  struct stat now;
+  if (lstat(path, &now) == 0 && now.st_dev == identity->st_dev && now.st_ino == identity->st_ino) {
+    unlink(path);
+  }
+}
+
 /* Frees the words of a loomreg command line, up to its NULL. */
 static void FreeWords(char** words) {
   size_t i;
@@ -519,6 +531,7 @@ static int Save(char* body, size_t length) {
   char* words[FIELD_COUNT + 2] = {NULL};
   const char* settings;
   char upload[PATH_SIZE], directory[32], message[MESSAGE_LIMIT + 1];
+  struct stat identity;
   size_t i;
   int run_status, result = 0;
 
@@ -556,7 +569,7 @@ static int Save(char* body, size_t length) {
     result = ErrorPage(400, "Bad Request", "The field settings is missing.");
   } else if (!PathTableIsComplete()) {
     result = ErrorPage(500, "Internal Server Error", "The store's paths are too long.");
-  } else if (WriteUpload(settings, upload) != 0) {
+  } else if (WriteUpload(settings, upload, &identity) != 0) {
     result = ErrorPage(500, "Internal Server Error", "The upload cannot be written.");
   } else if ((words[FIELD_COUNT] = MakeWord("upload_arg", strrchr(upload, '/') + 1)) == NULL) {
     unlink(upload);
@@ -568,9 +581,7 @@ static int Save(char* body, size_t length) {
     int ran = RunLoomreg(words, directory, message);
     run_status = ran == 0 ? ReadRunStatus(directory) : 1;
     RemoveRequestDirectory(directory);
-    /* An upload loomreg did not file is only a copy of the form's text: take it back. Its name
-     * is this request's own, so nothing else can stand there. */
-    unlink(upload);
+    RemoveUnfiledUpload(upload, &identity);
     if (ran != 0) {
       result = ErrorPage(500, "Internal Server Error", "loomreg could not be started.");
     } else if (run_status == 1) {
