@@ -396,8 +396,13 @@ static int MakeRequestDirectory(char* directory, size_t size) {
     return -1;
   }
   fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0 || WriteAll(fd, settings, (size_t)written) != 0 || close(fd) != 0) {
-    if (fd >= 0) close(fd);
+  if (fd >= 0 && WriteAll(fd, settings, (size_t)written) != 0) {
+    close(fd);
+    fd = -1;
+  } else if (fd >= 0 && close(fd) != 0) {
+    fd = -1; /* close() releases the descriptor even when it fails */
+  }
+  if (fd < 0) {
     unlink(path);
     rmdir(directory);
     return -1;
