@@ -416,7 +416,7 @@ class Checker {
     }
     const std::string_view rest = content.substr(prefix.size());
     const std::string_view stamp = rest.substr(0, 24);
-    if (std::string_view fault = StampFault(stamp); !fault.empty()) {
+    if (std::string fault = StampFault(stamp); !fault.empty()) {
       return malformed("the time stamp " + QuoteForMessage(stamp) + " " + std::string(fault));
     }
     const std::string_view tail = rest.substr(stamp.size());

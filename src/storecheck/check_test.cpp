@@ -76,7 +76,8 @@ TEST_F(CheckStoreTest, AcceptsOnlyAWellFormedStampOfItsOwnMachine) {
       {"M1 Tue Dec 08 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
        "the stamp does not begin with the machine's name and a comma"},
       {"M1,Tue Dec  8 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
-       "the time stamp \"Tue Dec  8 07:05:03 2026\" is not of the form Www Mmm dd hh:mm:ss yyyy"},
+       "the time stamp \"Tue Dec  8 07:05:03 2026\" is not of the form Www Mmm dd hh:mm:ss yyyy: "
+       "at byte 9 the day dd reads \" 8\", not 2 digits"},
       {"M1,Mon Dec 08 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
        "the time stamp \"Mon Dec 08 07:05:03 2026\" names the wrong weekday"},
       {"M1,Tue Dec 08 07:05:03 2026\r\n", FindingKind::kMalformedStamp,
