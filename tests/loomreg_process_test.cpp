@@ -120,6 +120,36 @@ TEST(LoomregProcessTest, ConfiguredSitePathsLocateTheStore) {
   EXPECT_EQ(store.Data("SetValueFile/S1/F1"), "x");
 }
 
+// A store that is not where the save looks, from a wrong KVR_PATH.inf or a wrong directory:
+// the one line says where it looked, why there, and how to create the store.
+TEST(LoomregProcessTest, AMissingStoreSaysWhereItWasLookedFor) {
+  Store store;
+  const std::string app = fs::canonical(store.app()).string();
+  const std::string root = fs::canonical(store.data()).parent_path().string();
+  WriteFile(store.app() / "KVR_PATH.inf", "KVR=/kvr/\r\nKVRDATA=/elsewhere/\r\n");
+  ProcessResult run = store.Save({});
+  EXPECT_EQ(store.RunStatus(), "-1\r\n");
+  EXPECT_EQ(run.err,
+            "loomreg: save stopped at the save history: cannot open "
+            "../elsewhere/SetValueFileList/SetValueList: No such file or directory; the data root "
+            "is " +
+                root + "/elsewhere/, from " + app +
+                "/KVR_PATH.inf: run in the application directory, or create the store with "
+                "loomreg-mkstore " +
+                app + "\n");
+
+  fs::create_directory(store.app() / "cgi");
+  run = RunProcess(LOOMREG_BINARY, SaveWords({}), store.app() / "cgi");
+  EXPECT_EQ(run.err,
+            "loomreg: save stopped at the save history: cannot open "
+            "../kvrdata/SetValueFileList/SetValueList: No such file or directory; the data root "
+            "is " +
+                app + "/kvrdata/, the default, as " + app +
+                "/cgi has no KVR_PATH.inf: run in the application directory, or create the store "
+                "with loomreg-mkstore " +
+                app + "/cgi\n");
+}
+
 TEST(LoomregProcessTest, InformationalOptionsTouchNothing) {
   Store store;
   auto before = store.Snapshot();

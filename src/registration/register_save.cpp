@@ -12,6 +12,7 @@
 #include "catalog.h"
 #include "registration.h"
 #include "siteconfig.h"
+#include "store_location.h"
 #include "store_lock.h"
 
 namespace loomreg {
@@ -74,9 +75,11 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
     return -1;
   }
 
-  // Each step names what it updates, for the message when it stops the save.
+  // Each step names what it updates, for the message when it stops the save. A file or
+  // directory that does not exist most often means no store, or the wrong working directory.
   auto stopped = [](std::string_view step, const Status& status) {
-    Report("save stopped at the " + std::string(step) + ": " + status.message());
+    Report("save stopped at the " + std::string(step) + ": " + status.message() +
+           MissingStoreHint(status.error()));
     return -1;
   };
   if (Status s =

@@ -17,6 +17,7 @@
 #include "report.h"
 #include "save_request.h"
 #include "siteconfig.h"
+#include "store_location.h"
 #include "store_lock.h"
 
 namespace loomreg {
@@ -78,7 +79,8 @@ std::string LockFailure(const StoreLock& lock, StoreLock::Result result, const s
     return "the data store stayed locked by a save for " + std::to_string(kLockWait.count()) +
            " seconds";
   }
-  return Status::SystemError("cannot lock the data store at", dir, lock.error()).message();
+  return Status::SystemError("cannot lock the data store at", dir, lock.error()).message() +
+         MissingStoreHint(lock.error());
 }
 
 // A check under a shared lock, so that it sees the store between saves. Without the lock (the
