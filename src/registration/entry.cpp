@@ -25,7 +25,7 @@ constexpr std::string_view kUsage =
     "         (started with argv[0] set to filename_arg=FILE, as the web application does)\n"
     "       loomreg filename_arg=FILE style_arg=STYLE beam_arg=BEAM koment_arg=COMMENT "
     "machine_arg=MACHINE top_beam_arg=TOP_BEAM\n"
-    "       loomreg --help | --version | --paths\n"
+    "       loomreg -h | --help | --version | --paths\n"
     "\n"
     "Files the upload FileData of the data store under STYLE as FILE and records the save in\n"
     "the store's catalogues. Run it in the application directory: ./KVR_PATH.inf locates the\n"
@@ -33,7 +33,7 @@ constexpr std::string_view kUsage =
     "Exit status: 1 when the run ended (see TimeExec.dat), 255 when TimeExec.dat cannot be\n"
     "written, 0 for --help, --version and --paths.\n"
     "\n"
-    "  --help     show this text\n"
+    "  -h, --help show this text\n"
     "  --version  show the version\n"
     "  --paths    show the data-store paths computed from ./KVR_PATH.inf\n";
 
