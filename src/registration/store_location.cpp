@@ -38,13 +38,14 @@ std::string DataRootOrigin() {
   std::string text = "the data root is " + EscapeForLine(AbsoluteDataRoot());
   // The site readers take the defaults for a file they cannot open; say which case this is.
   Fd settings(::open(kSettingsFile, O_RDONLY | O_CLOEXEC));
+  const int err = settings.valid() ? 0 : errno;
   if (settings.valid()) {
     text += ", from " + EscapeForLine(here + "/" + kSettingsFile);
-  } else if (errno == ENOENT) {
+  } else if (err == ENOENT) {
     text += ", the default, as " + EscapeForLine(here) + " has no " + kSettingsFile;
   } else {
     text += ", the default, as " + EscapeForLine(here + "/" + kSettingsFile) + " cannot be read (" +
-            std::strerror(errno) + ")";
+            std::strerror(err) + ")";
   }
   return text;
 }
