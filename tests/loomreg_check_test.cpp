@@ -237,9 +237,13 @@ TEST(LoomregCheckTest, AStoreThatCannotBeReadExitsTwo) {
   fs::remove_all(store.data() / "Machine");
   ProcessResult run = Check(store);
   EXPECT_EQ(run.exit_status, 2);
-  EXPECT_EQ(run.err,
-            "loomreg-check: cannot find directory ../kvrdata/Machine/: No such file or "
-            "directory\n");
+  EXPECT_TRUE(
+      run.err.starts_with("loomreg-check: cannot find directory ../kvrdata/Machine/: No "
+                          "such file or directory; the data root is " +
+                          fs::canonical(store.data()).string() + "/, the default"))
+      << run.err;
+  EXPECT_TRUE(run.err.ends_with(" loomreg-mkstore " + fs::canonical(store.app()).string() + "\n"))
+      << run.err;
   EXPECT_EQ(run.out, "0 problems, 0 notes; the store could not be read whole\n");
   run = Check(store, {"--json"});
   EXPECT_EQ(run.exit_status, 2);
@@ -305,9 +309,11 @@ TEST(LoomregCheckTest, RepairWithoutTheStoreLockSaysWhy) {
   auto before = store.Snapshot();
   ProcessResult run = Check(store, {"--repair"});
   EXPECT_EQ(run.exit_status, 2);
-  EXPECT_EQ(run.err,
-            "loomreg-check: cannot open ../kvrdata/SetValueFileList/.lock: No such file or "
-            "directory\n");
+  EXPECT_TRUE(
+      run.err.starts_with("loomreg-check: cannot open ../kvrdata/SetValueFileList/.lock: No such "
+                          "file or directory; the data root is " +
+                          fs::canonical(store.data()).string() + "/"))
+      << run.err;
   EXPECT_EQ(store.Snapshot(), before);
 }
 

@@ -119,6 +119,36 @@ TEST(LoomregProcessTest, ConfiguredSitePathsLocateTheStore) {
   EXPECT_EQ(store.Data("SetValueFile/S1/F1"), "x");
 }
 
+// A store that is not where the save looks, from a wrong KVR_PATH.inf or a wrong directory:
+// the one line says where it looked, why there, and how to create the store.
+TEST(LoomregProcessTest, AMissingStoreSaysWhereItWasLookedFor) {
+  Store store;
+  const std::string app = fs::canonical(store.app()).string();
+  const std::string root = fs::canonical(store.data()).parent_path().string();
+  WriteFile(store.app() / "KVR_PATH.inf", "KVR=/kvr/\r\nKVRDATA=/elsewhere/\r\n");
+  ProcessResult run = store.Save({});
+  EXPECT_EQ(store.RunStatus(), "-1\r\n");
+  EXPECT_EQ(run.err,
+            "loomreg: refused: cannot take the store lock: cannot open "
+            "../elsewhere/SetValueFileList/.lock: No such file or directory; the data root "
+            "is " +
+                root + "/elsewhere/, from " + app +
+                "/KVR_PATH.inf: run in the application directory, or create the store with "
+                "loomreg-mkstore " +
+                app + "\n");
+
+  fs::create_directory(store.app() / "cgi");
+  run = RunProcess(LOOMREG_BINARY, SaveWords({}), store.app() / "cgi");
+  EXPECT_EQ(run.err,
+            "loomreg: refused: cannot take the store lock: cannot open "
+            "../kvrdata/SetValueFileList/.lock: No such file or directory; the data root "
+            "is " +
+                app + "/kvrdata/, the default, as " + app +
+                "/cgi has no KVR_PATH.inf: run in the application directory, or create the store "
+                "with loomreg-mkstore " +
+                app + "/cgi\n");
+}
+
 TEST(LoomregProcessTest, InformationalOptionsTouchNothing) {
   Store store;
   auto before = store.Snapshot();
@@ -327,10 +357,18 @@ TEST(LoomregProcessTest, ALockThatCannotBeTakenRefusesTheSave) {
     ProcessResult run = store.Save({});
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(store.RunStatus(), "-1\r\n");
+    // A store that is not there also says where it was looked for.
     EXPECT_EQ(run.err, std::string("loomreg: refused: cannot take the store lock: cannot open "
                                    "../kvrdata/SetValueFileList/.lock: ") +
-                           (missing_directory ? "No such file or directory"
-                                              : "Too many levels of symbolic links") +
+                           (missing_directory
+                                ? "No such file or directory; the data root is " +
+                                      fs::canonical(store.data()).string() + "/, the default, as " +
+                                      fs::canonical(store.app()).string() +
+                                      " has no KVR_PATH.inf: run in the "
+                                      "application directory, or create the store "
+                                      "with loomreg-mkstore " +
+                                      fs::canonical(store.app()).string()
+                                : std::string("Too many levels of symbolic links")) +
                            "\n");
     auto after = store.Snapshot();
     after.erase("kvr/TimeExec.dat");

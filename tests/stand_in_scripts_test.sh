@@ -4,7 +4,7 @@
 set -euo pipefail
 export LC_ALL=C  # the system's error texts in English
 bindir=$1
-work=$(mktemp -d)
+work=$(realpath -- "$(mktemp -d)")
 trap 'rm -rf -- "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -48,9 +48,20 @@ expect_failure "loomreg-mkstore: cannot create $work/plain-file/app: Not a direc
   "$bindir/loomreg-mkstore" "$work/plain-file/app"
 expect_failure "loomreg-save: cannot enter $work/nowhere: No such file or directory" \
   "$bindir/loomreg-save" -C "$work/nowhere" "$work/settings" F2 S1 B1 C1 M1 T1
-expect_failure "loomreg-save: cannot copy $work/missing to ../../store/SetValueFile/: No such file or directory" \
+# A missing settings file and a missing store are told apart; the store's absolute data root
+# and where it came from are named.
+expect_failure "loomreg-save: no settings file $work/missing" \
   "$bindir/loomreg-save" -C "$work/site/apps/kvr" "$work/missing" F2 S1 B1 C1 M1 T1
-# Each save has an upload of its own, and one that was filed leaves nothing behind.
+mkdir "$work/site/apps/other"
+expect_failure "loomreg-save: no data store: cannot find directory ../kvrdata/SetValueFile/; the data root is $work/site/apps/kvrdata/, the default, as $work/site/apps/other has no KVR_PATH.inf: run in the application directory, or create the store with loomreg-mkstore $work/site/apps/other" \
+  "$bindir/loomreg-save" -C "$work/site/apps/other" "$work/settings" F2 S1 B1 C1 M1 T1
+err=$("$bindir/loomreg-mkstore" "$work/site/apps/other" 2>&1 >/dev/null)
+[ "$err" = "loomreg-mkstore: $work/site/apps/other has no KVR_PATH.inf: using the defaults KVR=/kvr/ and KVRDATA=/kvrdata/" ] ||
+  fail "mkstore without KVR_PATH.inf: $err"
+out=$("$bindir/loomreg-mkstore" "$work/site/apps/kvr")
+[ "$out" = "data store ready for $work/site/apps/kvr: the data root is $work/site/store/, from $work/site/apps/kvr/KVR_PATH.inf" ] ||
+  fail "mkstore report: $out"
+# Each save has an upload of its own, and one that was filed or refused leaves nothing behind.
 [ "$(cd "$work/site/store/SetValueFile" && ls -A)" = $'FileList\nS1' ] ||
   fail "uploads left behind: $(ls -A "$work/site/store/SetValueFile")"
 [ -f "$work/site/store/SetValueFileList/.lock" ] || fail "mkstore did not create the lock file"

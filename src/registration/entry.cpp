@@ -25,7 +25,7 @@ constexpr std::string_view kUsage =
     "         (started with argv[0] set to filename_arg=FILE, as the web application does)\n"
     "       loomreg filename_arg=FILE style_arg=STYLE beam_arg=BEAM koment_arg=COMMENT "
     "machine_arg=MACHINE top_beam_arg=TOP_BEAM [upload_arg=NAME]\n"
-    "       loomreg --help | --version | --paths\n"
+    "       loomreg -h | --help | --version | --paths\n"
     "\n"
     "Files the upload FileData of the data store (or NAME, beside it) under STYLE as FILE and\n"
     "records the save in the store's catalogues, under the store's lock SetValueFileList/.lock.\n"
@@ -34,7 +34,7 @@ constexpr std::string_view kUsage =
     "Exit status: 1 when the run ended (see TimeExec.dat), 255 when TimeExec.dat cannot be\n"
     "written, 0 for --help, --version and --paths.\n"
     "\n"
-    "  --help     show this text\n"
+    "  -h, --help show this text\n"
     "  --version  show the version\n"
     "  --paths    show the data-store paths computed from ./KVR_PATH.inf\n";
 

@@ -15,7 +15,7 @@ Status Status::SystemError(std::string_view action, std::string_view path, int e
   message += path;
   message += ": ";
   message += std::strerror(err);
-  return Status(std::move(message));
+  return Status(std::move(message), err);
 }
 
 Fd& Fd::operator=(Fd&& other) noexcept {

@@ -21,10 +21,14 @@ class [[nodiscard]] Status {
 
   bool ok() const { return message_.empty(); }
   const std::string& message() const { return message_; }
+  // The errno of a failed system call, or 0: lets a caller explain the common causes.
+  int error() const { return error_; }
 
  private:
-  explicit Status(std::string message) : message_(std::move(message)) {}
+  explicit Status(std::string message, int error = 0)
+      : message_(std::move(message)), error_(error) {}
   std::string message_;
+  int error_ = 0;
 };
 
 // An owned file descriptor, closed on destruction. Close() reports a failed close.

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "save_request.h"
+
 namespace loomreg {
 namespace {
 
@@ -31,24 +33,72 @@ int Digits(std::string_view text) {
 
 }  // namespace
 
-std::string_view StampFault(std::string_view s) {
-  constexpr std::string_view kForm = "is not of the form Www Mmm dd hh:mm:ss yyyy";
-  // "Www Mmm dd hh:mm:ss yyyy": separators at fixed places.
-  if (s.size() != 24 || s[3] != ' ' || s[7] != ' ' || s[10] != ' ' || s[13] != ':' ||
-      s[16] != ':' || s[19] != ' ') {
-    return kForm;
+namespace {
+
+// The fields of "Www Mmm dd hh:mm:ss yyyy", with their place and what each may hold.
+struct StampField {
+  std::size_t at;
+  std::size_t size;
+  std::string_view name;  // as a message names it
+  int low;                // range of a number field; names have low > high
+  int high;
+};
+constexpr StampField kFields[] = {
+    {0, 3, "weekday Www", 1, 0},      {4, 3, "month Mmm", 1, 0},   {8, 2, "day dd", 0, 99},
+    {11, 2, "hour hh", 0, 23},        {14, 2, "minute mm", 0, 59}, {17, 2, "second ss", 0, 60},
+    {20, 4, "year yyyy", 1000, 9999},
+};
+constexpr std::string_view kStampForm = "Www Mmm dd hh:mm:ss yyyy";
+
+// Where `s` first departs from the form, or the empty text when every separator stands in its
+// place and every field holds a name or a number in its range. Bytes count from 1.
+std::string FormDeparture(std::string_view s) {
+  for (std::size_t i = 0; i < kStampForm.size() && i < s.size(); ++i) {
+    const char want = kStampForm[i];
+    if (want != ' ' && want != ':') continue;
+    if (s[i] != want) {
+      return "at byte " + std::to_string(i + 1) + " " + QuoteForMessage(s.substr(i, 1)) +
+             " stands where the form has " + (want == ' ' ? "a space" : "a colon");
+    }
+  }
+  if (s.empty()) return "it is empty";
+  for (const StampField& field : kFields) {
+    if (s.size() < field.at + field.size) {
+      return "it ends after byte " + std::to_string(s.size()) + ", within the " +
+             std::string(field.name);
+    }
+    const std::string_view text = s.substr(field.at, field.size);
+    // "at byte 9 the day dd reads " 8", not 2 digits"
+    auto departs = [&](std::string_view why) {
+      return "at byte " + std::to_string(field.at + 1) + " the " + std::string(field.name) +
+             " reads " + QuoteForMessage(text) + ", " + std::string(why);
+    };
+    if (field.low > field.high) {
+      const bool known = field.at == 0 ? IndexOf(kDays, text) >= 0 : IndexOf(kMonths, text) >= 0;
+      if (!known) return departs("not an English name");
+      continue;
+    }
+    const int value = Digits(text);
+    if (value < 0) return departs("not " + std::to_string(field.size) + " digits");
+    if (value < field.low || value > field.high) return departs("out of range");
+  }
+  if (s.size() > kStampForm.size()) {
+    return QuoteForMessage(s.substr(kStampForm.size())) + " follows the year, after byte " +
+           std::to_string(kStampForm.size());
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string StampFault(std::string_view s) {
+  if (std::string departure = FormDeparture(s); !departure.empty()) {
+    return "is not of the form " + std::string(kStampForm) + ": " + departure;
   }
   const int wday = IndexOf(kDays, s.substr(0, 3));
   const int month = IndexOf(kMonths, s.substr(4, 3));
   const int day = Digits(s.substr(8, 2));
-  const int hour = Digits(s.substr(11, 2));
-  const int minute = Digits(s.substr(14, 2));
-  const int second = Digits(s.substr(17, 2));  // 60 is a leap second
   const int year = Digits(s.substr(20, 4));
-  if (wday < 0 || month < 0 || day < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-      second < 0 || second > 60 || year < 1000) {
-    return kForm;
-  }
   const std::chrono::year_month_day date{std::chrono::year{year},
                                          std::chrono::month{static_cast<unsigned>(month + 1)},
                                          std::chrono::day{static_cast<unsigned>(day)}};

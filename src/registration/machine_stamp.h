@@ -12,9 +12,9 @@ namespace loomreg {
 std::string FormatStamp(const std::tm& local);
 
 // Why `stamp` is not a time stamp FormatStamp could have written ("is not of the form
-// Www Mmm dd hh:mm:ss yyyy", "is not a date of the calendar", "names the wrong weekday"), or the
-// empty text when it is one.
-std::string_view StampFault(std::string_view stamp);
+// Www Mmm dd hh:mm:ss yyyy: " and where it departs from that form, "is not a date of the
+// calendar", "names the wrong weekday"), or the empty text when it is one.
+std::string StampFault(std::string_view stamp);
 
 // The whole content of a machine's stamp file at time `when`, in local time.
 std::string MachineStampText(std::string_view machine, std::time_t when);

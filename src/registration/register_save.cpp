@@ -12,6 +12,7 @@
 #include "catalog.h"
 #include "registration.h"
 #include "siteconfig.h"
+#include "store_location.h"
 #include "store_lock.h"
 
 namespace loomreg {
@@ -83,13 +84,16 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
     case StoreLock::Result::kUnavailable:
       // Without the lock a concurrent save, here or on another host, could write over this
       // one's lines: no save goes on unlocked.
-      Report("refused: cannot take the store lock: " + lock.error());
+      Report("refused: cannot take the store lock: " + lock.error() +
+             MissingStoreHint(lock.error_number()));
       return -1;
   }
 
-  // Each step names what it updates, for the message when it stops the save.
+  // Each step names what it updates, for the message when it stops the save. A file or
+  // directory that does not exist most often means no store, or the wrong working directory.
   auto stopped = [](std::string_view step, const Status& status) {
-    Report("save stopped at the " + std::string(step) + ": " + status.message());
+    Report("save stopped at the " + std::string(step) + ": " + status.message() +
+           MissingStoreHint(status.error()));
     return -1;
   };
   if (Status s =

@@ -59,7 +59,7 @@ Command ParseCommandLine(int argc, const char* const* argv) {
   Command command;
   if (argc == 2 && argv[1] != nullptr) {
     std::string_view option = argv[1];
-    if (option == "--help") command.kind = CommandKind::kHelp;
+    if (option == "--help" || option == "-h") command.kind = CommandKind::kHelp;
     if (option == "--version") command.kind = CommandKind::kVersion;
     if (option == "--paths") command.kind = CommandKind::kPaths;
     if (command.kind != CommandKind::kSave) return command;
@@ -70,7 +70,7 @@ Command ParseCommandLine(int argc, const char* const* argv) {
   if (words < 6) {
     command.refusal =
         "expected six words (file name, style, beam, comment, machine, top beam), got " +
-        std::to_string(words < 0 ? 0 : words);
+        std::to_string(words < 0 ? 0 : words) + "; see loomreg --help";
     return command;
   }
   for (std::size_t i = 0; i < kWords.size(); ++i) {

@@ -15,6 +15,7 @@
 #include "name_index.h"
 #include "name_rules.h"
 #include "save_request.h"
+#include "store_location.h"
 
 namespace loomreg {
 namespace {
@@ -102,24 +103,38 @@ class Checker {
   }
 
   // The directories a save writes into, and FileList, which a save needs and never creates.
+  // A missing directory or FileList gets, once, where the store was looked for and how to
+  // create it; when no directory at all exists, that one line stands for all of them.
   bool RequireLayout() {
-    bool ok = true;
-    for (const std::string* dir :
-         {&p_.style_lists, &p_.history_dir, &p_.machine_lists, &p_.machine_list_dir, &p_.values,
-          &p_.kind_list_dir, &p_.stamps}) {
+    const std::string* dirs[] = {
+        &p_.style_lists, &p_.history_dir,   &p_.machine_lists, &p_.machine_list_dir,
+        &p_.values,      &p_.kind_list_dir, &p_.stamps};
+    const std::size_t errors_before = r_.errors.size();
+    std::size_t missing = 0;
+    std::size_t first_missing = 0;  // index in r_.errors
+    for (const std::string* dir : dirs) {
       struct stat st;
       if (::stat(dir->c_str(), &st) != 0) {
-        Error("cannot find directory", *dir, errno);
-        ok = false;
+        const int err = errno;
+        if (err == ENOENT && missing++ == 0) first_missing = r_.errors.size();
+        Error("cannot find directory", *dir, err);
       } else if (!S_ISDIR(st.st_mode)) {
         Error("cannot use directory", *dir, ENOTDIR);
-        ok = false;
       }
     }
-    if (!ok) return false;
+    if (missing == std::size(dirs)) {
+      r_.errors.resize(errors_before);
+      r_.errors.push_back("cannot find the data store: none of its directories exists" +
+                          MissingStoreHint(ENOENT));
+      return false;
+    }
+    if (missing > 0) r_.errors[first_missing] += MissingStoreHint(ENOENT);
+    if (r_.errors.size() != errors_before) return false;
     struct stat st;
     if (::stat(p_.file_list.c_str(), &st) != 0) {
-      Error("cannot find the file list", p_.file_list, errno);
+      const int err = errno;
+      Error("cannot find the file list", p_.file_list, err);
+      r_.errors.back() += MissingStoreHint(err);
       return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -416,7 +431,7 @@ class Checker {
     }
     const std::string_view rest = content.substr(prefix.size());
     const std::string_view stamp = rest.substr(0, 24);
-    if (std::string_view fault = StampFault(stamp); !fault.empty()) {
+    if (std::string fault = StampFault(stamp); !fault.empty()) {
       return malformed("the time stamp " + QuoteForMessage(stamp) + " " + std::string(fault));
     }
     const std::string_view tail = rest.substr(stamp.size());

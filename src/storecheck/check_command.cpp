@@ -22,6 +22,7 @@
 #include "report.h"
 #include "save_request.h"
 #include "siteconfig.h"
+#include "store_location.h"
 #include "store_lock.h"
 
 namespace loomreg {
@@ -144,7 +145,7 @@ std::string LockFailure(const StoreLock& lock, StoreLock::Result result) {
     return "the data store stayed locked by a save for " + std::to_string(kLockWait.count()) +
            " seconds";
   }
-  return lock.error();
+  return lock.error() + MissingStoreHint(lock.error_number());
 }
 
 // A check under a shared lock, so that it sees the store between saves. A store whose lock

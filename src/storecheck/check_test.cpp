@@ -76,7 +76,8 @@ TEST_F(CheckStoreTest, AcceptsOnlyAWellFormedStampOfItsOwnMachine) {
       {"M1 Tue Dec 08 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
        "the stamp does not begin with the machine's name and a comma"},
       {"M1,Tue Dec  8 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
-       "the time stamp \"Tue Dec  8 07:05:03 2026\" is not of the form Www Mmm dd hh:mm:ss yyyy"},
+       "the time stamp \"Tue Dec  8 07:05:03 2026\" is not of the form Www Mmm dd hh:mm:ss yyyy: "
+       "at byte 9 the day dd reads \" 8\", not 2 digits"},
       {"M1,Mon Dec 08 07:05:03 2026\r\n\r\n", FindingKind::kMalformedStamp,
        "the time stamp \"Mon Dec 08 07:05:03 2026\" names the wrong weekday"},
       {"M1,Tue Dec 08 07:05:03 2026\r\n", FindingKind::kMalformedStamp,
@@ -167,15 +168,29 @@ TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
   fs::remove_all(root_ / "kvrdata/StyleList");
   CheckResult result = Check();
   ASSERT_EQ(result.errors.size(), 1u);
+  // Where the store was looked for, and how to create it, made absolute.
+  const std::string root = fs::canonical(root_.path()).string();
+  const std::string where = "; the data root is " + root + "/kvrdata/, the default, as " + root +
+                            "/kvr has no KVR_PATH.inf: run in the application directory, or " +
+                            "create the store with loomreg-mkstore " + root + "/kvr";
   EXPECT_EQ(result.errors[0],
-            "cannot find directory ../kvrdata/StyleList/: No such file or directory");
+            "cannot find directory ../kvrdata/StyleList/: No such file or directory" + where);
   EXPECT_TRUE(result.findings.empty());
 
   fs::create_directory(root_ / "kvrdata/StyleList");
   fs::remove(root_ / "kvrdata/SetValueFile/FileList");
   result = Check();
   ASSERT_EQ(result.errors.size(), 1u);
-  EXPECT_TRUE(result.errors[0].starts_with("cannot find the file list")) << result.errors[0];
+  EXPECT_EQ(result.errors[0],
+            "cannot find the file list ../kvrdata/SetValueFile/FileList: No "
+            "such file or directory" +
+                where);
+
+  // No directory at all: one line instead of one per directory.
+  fs::remove_all(root_ / "kvrdata");
+  result = Check();
+  ASSERT_EQ(result.errors.size(), 1u);
+  EXPECT_EQ(result.errors[0], "cannot find the data store: none of its directories exists" + where);
 }
 
 TEST_F(CheckStoreTest, AListThatIsNoRegularFileCannotBeRead) {

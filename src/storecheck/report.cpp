@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <algorithm>
+
 #include "save_request.h"
 
 namespace loomreg {
@@ -55,9 +57,17 @@ std::size_t CheckReport::Count(Severity severity) const {
   return check == nullptr ? 0 : check->Count(severity);
 }
 
+std::size_t CheckReport::NotRepaired() const {
+  if (repairs == nullptr) return 0;
+  return static_cast<std::size_t>(
+      std::count_if(repairs->begin(), repairs->end(),
+                    [](const Repair& r) { return r.action == RepairAction::kNotRepaired; }));
+}
+
 int CheckReport::exit_status() const {
   if (!errors.empty()) return kExitUnreadable;
-  return Count(Severity::kProblem) > 0 ? kExitProblems : kExitClean;
+  // A repair that could not be made leaves a problem, even where the check no longer sees it.
+  return Count(Severity::kProblem) > 0 || NotRepaired() > 0 ? kExitProblems : kExitClean;
 }
 
 std::string EscapeLine(std::string_view text) { return EscapeForLine(text); }
@@ -69,8 +79,12 @@ void WriteText(const CheckReport& report, Output& out) {
       WriteRepair(r, out);
       if (r.action != RepairAction::kNotRepaired && r.action != RepairAction::kWarning) ++made;
     }
+    const std::size_t failed = report.NotRepaired();
     if (report.repair_skipped) {
       out << "nothing repaired: the store could not be read whole\n";
+    } else if (failed > 0) {
+      out << Plural(made, "repair", "repairs") << " made, " << Plural(failed, "repair", "repairs")
+          << " could not be made\n";
     } else {
       out << (made == 0 ? std::string("nothing to repair")
                         : Plural(made, "repair", "repairs") + " made")

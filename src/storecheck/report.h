@@ -29,6 +29,8 @@ struct CheckReport {
   bool repair_skipped = false;                   // repairing, but the store was not read whole
 
   std::size_t Count(Severity severity) const;
+  // How many repairs were needed but could not be made.
+  std::size_t NotRepaired() const;
   int exit_status() const;
 };
 

@@ -1,0 +1,24 @@
+// Where the data store of the working directory lies, and why there: for the messages of a
+// store that does not exist, or that was looked for from the wrong directory.
+#ifndef LOOMREG_REGISTRATION_STORE_LOCATION_H
+#define LOOMREG_REGISTRATION_STORE_LOCATION_H
+
+#include <string>
+
+namespace loomreg {
+
+// The data root of the last BuildPathTable, made absolute against the working directory and
+// freed of "." and ".." steps, ending in '/'.
+std::string AbsoluteDataRoot();
+
+// "the data root /srv/kvrdata/, from /srv/www/kvr/KVR_PATH.inf", or, when that file is
+// missing or unreadable, says that the root is the default and why.
+std::string DataRootOrigin();
+
+// When `err` says that a file or directory of the store does not exist: "; ", where the store
+// was looked for, and what to do. Empty for any other error, which the system's text explains.
+std::string MissingStoreHint(int err);
+
+}  // namespace loomreg
+
+#endif
