@@ -124,9 +124,13 @@ int openat(int dir, const char* path, int flags, ...) {
   va_start(args, flags);
   mode_t mode = ModeArg(flags, args);
   va_end(args);
-  if (ShouldFail("open", path)) return -1;
+  // A name relative to an open directory is matched as the directory's path and the name.
+  std::string full = dir != AT_FDCWD && path[0] != '/' && !FdPath(dir).empty()
+                         ? FdPath(dir) + "/" + path
+                         : std::string(path);
+  if (ShouldFail("open", full)) return -1;
   static auto real = Next<int (*)(int, const char*, int, ...)>("openat");
-  return Opened(real(dir, path, flags, mode), path);
+  return Opened(real(dir, path, flags, mode), full.c_str());
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
