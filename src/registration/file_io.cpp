@@ -117,6 +117,16 @@ Status WriteOnce(int fd, const char* path, std::string_view data, off_t undo_siz
   return failed;
 }
 
+std::string_view FileTypeText(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "of an unknown type";
+}
+
 Status RequireRegular(int fd, std::string_view action, const char* path) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return Status::SystemError(action, path, errno);

@@ -81,6 +81,9 @@ Status WriteOnce(int fd, const char* path, std::string_view data, off_t undo_siz
 // never glued to an unterminated last one. Not a regular file: nothing is written.
 Status AppendLineTo(int fd, const char* path, std::string_view line);
 
+// What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
+std::string_view FileTypeText(mode_t mode);
+
 // Fails ("<action> <path>: not a regular file") unless the file open at `fd` is a regular file.
 Status RequireRegular(int fd, std::string_view action, const char* path);
 

@@ -29,16 +29,6 @@ Status MoveError(std::string_view action, const char* from, std::string_view to,
   return Status::SystemError(action, std::string(from) + " to " + std::string(to), err);
 }
 
-// What kind of file a mode is, for a message.
-std::string_view KindOfFile(mode_t mode) {
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
-
 }  // namespace
 
 Status MoveNoReplaceAt(const char* from, int to_dir, const char* name, std::string_view to) {
@@ -81,7 +71,7 @@ Status OpenStyleDirectory(const std::string& dir, Fd& fd, bool& created) {
   int err = errno;
   struct stat st;
   if (::lstat(dir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-    return Status::Error("cannot store into " + dir + ": " + std::string(KindOfFile(st.st_mode)) +
+    return Status::Error("cannot store into " + dir + ": " + std::string(FileTypeText(st.st_mode)) +
                          ", not a directory");
   }
   return Status::SystemError("cannot open directory", dir, err);
@@ -118,7 +108,7 @@ Status StoreUpload(const SavePaths& paths, const std::string& file) {
   }
   if (!S_ISREG(st.st_mode)) {
     return Status::Error("cannot store " + paths.upload + ": " +
-                         std::string(KindOfFile(st.st_mode)) + ", not a regular file");
+                         std::string(FileTypeText(st.st_mode)) + ", not a regular file");
   }
   Status moved = MoveNoReplaceAt(paths.upload.c_str(), style.get(), file.c_str(), paths.stored);
   if (!moved.ok()) {
