@@ -89,8 +89,9 @@ Fd OpenFile(const char* path, OpenMode mode, bool* created) {
 
 namespace {
 
-// What cut a write of `size` bytes short after `written` of them. The rest is written once
-// more (at `offset`, or at the end for -1) only for the errno that the system gives then.
+// Why a write of `data` stopped after `written` bytes. The rest is written once more (at
+// `offset` + `written`, or at the end for -1) only to learn the errno the system gives then;
+// a second short write leaves no error to report, so the message gives the byte counts.
 Status ShortWrite(int fd, const char* path, std::string_view data, ssize_t written, off_t offset) {
   std::string_view rest = data.substr(static_cast<std::size_t>(written));
   ssize_t again;
@@ -144,7 +145,8 @@ Status AppendLineTo(int fd, const char* path, std::string_view line) {
   }
   std::string data;
   if (st.st_size > 0) {
-    // The caller holds the store lock, so the last byte stays the last until the write.
+    // Under the store lock, which a save holds, no other append comes between this read and
+    // the write.
     char last = 0;
     ssize_t got;
     do {

@@ -95,8 +95,9 @@ Status SyncPath(const char* path);
 Status SyncParentDirectory(std::string_view path);
 
 // Opens, writes, flushes and closes: the body of every "write this text to that file" operation.
-// kAppend adds `data` at the end; kRewrite overwrites the file from its start and cuts off what
-// lies beyond, so that a file rewritten with text of the same length is never seen empty.
+// kAppend adds `data` at the end as AppendLineTo does; kRewrite overwrites the file from its start
+// and cuts off what lies beyond, so that a file rewritten with text of the same length is never
+// seen empty.
 Status WriteFile(const char* path, OpenMode mode, std::string_view data,
                  Durability durability = Durability::kDurable);
 
