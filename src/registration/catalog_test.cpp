@@ -124,19 +124,6 @@ TEST_F(CatalogTest, MachineStampIsRewrittenWhole) {
   EXPECT_EQ(ReadFile(stamp).size(), 3 + 24 + 4u);
 }
 
-TEST_F(CatalogTest, ALinkInPlaceOfACatalogueIsNeverWrittenThrough) {
-  WriteFile(dir_ / "outside", "o");
-  std::string link = Path("link");
-  ASSERT_EQ(::symlink(Path("outside").c_str(), link.c_str()), 0);
-  EXPECT_EQ(AppendListLine(link.c_str(), "a"), -1);
-  EXPECT_EQ(AddNameIfAbsent(link.c_str(), "a"), -1);
-  EXPECT_EQ(AddNameToFileList(link.c_str(), "a"), -1);
-  EXPECT_EQ(WriteMachineStamp(link.c_str(), "M1"), -1);
-  Status status = AppendLine(link.c_str(), "a");
-  EXPECT_NE(status.message().find("symbolic link"), std::string::npos) << status.message();
-  EXPECT_EQ(ReadFile(dir_ / "outside"), "o");
-}
-
 // A write cut short by the file-size limit: the real error is reported and the file cut back.
 TEST_F(CatalogTest, AWriteCutShortReportsWhyAndIsUndone) {
   std::string list = Path("list");
