@@ -56,6 +56,13 @@ INSTANTIATE_TEST_SUITE_P(Write, StepFaultTest,
                                            Fault{"write:StyleFile/S1:0:ENOSPC", 7, 7},
                                            Fault{"write:Machine/M1:0:ENOSPC", 8, 8}));
 
+// Filing the upload: a style directory that cannot be made (inodes exhausted) and a move that
+// fails (another file system, no permission) stop the save; the upload stays.
+INSTANTIATE_TEST_SUITE_P(Store, StepFaultTest,
+                         ::testing::Values(Fault{"mkdir:SetValueFile/S1:0:ENOSPC", 5, 5},
+                                           Fault{"rename:SetValueFile/FileData:0:EXDEV", 5, 5},
+                                           Fault{"rename:SetValueFile/FileData:0:EACCES", 5, 5}));
+
 // A failed flush leaves the written line in place, but the save must not report success.
 INSTANTIATE_TEST_SUITE_P(Flush, StepFaultTest,
                          ::testing::Values(Fault{"fsync:SetValueList:0:EIO", 1, 2},

@@ -2,8 +2,9 @@
 // flush to fail at one exact place. LOOMREG_FAULTS holds rules separated by ';', each
 // "call:path-suffix:nth:errno", e.g. "fsync:Machine/M1:1:EIO": the first fsync() of a file
 // whose path ends in "Machine/M1" fails with EIO. nth 0 fails every matching call. Calls:
-// open (open, open64, openat), write (write, pwrite), fsync (fsync, fdatasync). A descriptor
-// is matched by the path it was opened with.
+// open (open, open64, openat), write (write, pwrite), fsync (fsync, fdatasync), mkdir, and
+// rename (renameat2, matched by the path moved). A descriptor is matched by the path it was
+// opened with.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -29,7 +30,7 @@ struct Rule {
 int ErrnoByName(std::string_view name) {
   static const std::pair<std::string_view, int> kNames[] = {
       {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EACCES", EACCES}, {"EROFS", EROFS},
-      {"ENOENT", ENOENT}, {"EDQUOT", EDQUOT}, {"EPERM", EPERM},
+      {"ENOENT", ENOENT}, {"EDQUOT", EDQUOT}, {"EPERM", EPERM},   {"EXDEV", EXDEV},
   };
   for (const auto& [text, value] : kNames) {
     if (text == name) return value;
@@ -124,9 +125,13 @@ int openat(int dir, const char* path, int flags, ...) {
   va_start(args, flags);
   mode_t mode = ModeArg(flags, args);
   va_end(args);
-  if (ShouldFail("open", path)) return -1;
+  // A name relative to an open directory is matched as the directory's path and the name.
+  std::string full = dir != AT_FDCWD && path[0] != '/' && !FdPath(dir).empty()
+                         ? FdPath(dir) + "/" + path
+                         : std::string(path);
+  if (ShouldFail("open", full)) return -1;
   static auto real = Next<int (*)(int, const char*, int, ...)>("openat");
-  return Opened(real(dir, path, flags, mode), path);
+  return Opened(real(dir, path, flags, mode), full.c_str());
 }
 
 ssize_t write(int fd, const void* data, size_t size) {
@@ -151,6 +156,18 @@ int fsync(int fd) {
   if (ShouldFail("fsync", FdPath(fd))) return -1;
   static auto real = Next<int (*)(int)>("fsync");
   return real(fd);
+}
+
+int mkdir(const char* path, mode_t mode) {
+  if (ShouldFail("mkdir", path)) return -1;
+  static auto real = Next<int (*)(const char*, mode_t)>("mkdir");
+  return real(path, mode);
+}
+
+int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
+  if (ShouldFail("rename", from)) return -1;
+  static auto real = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+  return real(from_dir, from, to_dir, to, flags);
 }
 
 int fdatasync(int fd) {

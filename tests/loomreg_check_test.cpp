@@ -253,12 +253,15 @@ TEST(LoomregCheckTest, AStoreThatCannotBeReadExitsTwo) {
 
   // Nothing is repaired in a store that could not be read whole.
   fs::create_directory(store.data() / "Machine");
-  WriteFile(store.data() / "SetValueFile/FileList", "F1\r\nF1\r\n");
-  fs::create_directory(store.data() / "MachineF/M1");  // a list that is a directory
+  WriteFile(store.data() / "MachineList/MachineList", "M1\r\nM1\r\n");
+  fs::remove(store.data() / "SetValueFile/FileList");
+  fs::create_directory(store.data() / "SetValueFile/FileList");  // a list that is a directory
   auto before = store.Snapshot();
   run = Check(store, {"--repair"});
   EXPECT_EQ(run.exit_status, 2);
-  EXPECT_EQ(run.err, "loomreg-check: cannot read ../kvrdata/MachineF/M1: not a regular file\n");
+  EXPECT_EQ(run.err,
+            "loomreg-check: cannot read ../kvrdata/SetValueFile/FileList: a directory, not a "
+            "regular file\n");
   EXPECT_TRUE(run.out.starts_with("nothing repaired: the store could not be read whole\n"))
       << run.out;
   EXPECT_EQ(store.Snapshot(), before);

@@ -210,15 +210,20 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"Stamp", "Machine", Break::kRemoved, 8}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// A full disk, as the file system reports it to the write, through the fault library: the
+// step fails, says why, and leaves the catalogue as it was.
 TEST(LoomregProcessTest, DiskFullIsAFailure) {
   for (const char* catalogue : {"SetValueFileList/SetValueList", "StyleFile/S1", "Machine/M1"}) {
     Store store;
     store.Upload("v1");
-    fs::create_symlink("/dev/full", store.data() / catalogue);
-    ProcessResult run = store.Save({});
+    WriteFile(store.data() / catalogue, "old\r\n");
+    ProcessResult run =
+        store.Save({}, {"LD_PRELOAD=" LOOMREG_FAULT_SHIM,
+                        "LOOMREG_FAULTS=write:" + std::string(catalogue) + ":0:ENOSPC"});
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(store.RunStatus(), "-1\r\n") << catalogue;
     EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+    EXPECT_EQ(store.Data(catalogue), "old\r\n") << catalogue;
   }
 }
 
@@ -233,13 +238,14 @@ TEST(LoomregProcessTest, UnwritableRunStatusStopsBeforeAnything) {
   EXPECT_EQ(run.err, "loomreg: cannot open TimeExec.dat: Is a directory\n");
   EXPECT_EQ(store.Snapshot(), before);
 
+  // A link in its place is never followed, not even to a device.
   fs::remove(store.app() / "TimeExec.dat");
   fs::create_symlink("/dev/full", store.app() / "TimeExec.dat");
   before = store.Snapshot();
   run = store.Save({});
   EXPECT_EQ(run.exit_status, 255);
   EXPECT_EQ(run.out, "open error");
-  EXPECT_EQ(run.err, "loomreg: cannot write TimeExec.dat: No space left on device\n");
+  EXPECT_EQ(run.err, "loomreg: cannot open TimeExec.dat: a symbolic link, never followed\n");
   EXPECT_EQ(store.Snapshot(), before);
 }
 

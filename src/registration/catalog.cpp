@@ -24,10 +24,7 @@ std::string Line(std::string_view text) {
 // Scans an open list for `name`. Only regular files are lists: a device or FIFO planted in
 // the store would otherwise be read without end or block.
 Status ScanList(const Fd& fd, const char* path, std::string_view name, bool& found) {
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Status::SystemError("cannot read", path, errno);
-  if (!S_ISREG(st.st_mode))
-    return Status::Error(std::string("cannot read ") + path + ": not a regular file");
+  if (Status status = RequireRegular(fd.get(), "cannot read", path); !status.ok()) return status;
   int result = ScanForWord(fd.get(), name);
   if (result < 0) return Status::SystemError("cannot read", path, errno);
   found = result == 1;
@@ -49,8 +46,11 @@ Status AddIfAbsent(const char* path, std::string_view name) {
     if (Status status = ScanList(fd, path, name, found); !status.ok()) return status;
     if (found) return {};
     fd.Close();
+  } else if (errno != ENOENT) {
+    // Only a list that does not exist is empty: appending to one that cannot be read would
+    // list the name again at every save.
+    return Status::OpenError(path, errno);
   }
-  // An unreadable list counts as empty: the name is appended, creating the list if need be.
   return AppendLine(path, name);
 }
 
@@ -58,14 +58,10 @@ Status AddToFileList(const char* path, std::string_view name) {
   // O_APPEND, not a seek to the end: on a shared file system another host's last append may
   // lie beyond the size this client saw, and only the server knows where the end is.
   Fd fd = OpenFile(path, OpenMode::kReadAppend);
-  if (!fd.valid()) return Status::SystemError("cannot open", path, errno);
+  if (!fd.valid()) return Status::OpenError(path, errno);
   bool found = false;
   if (Status status = ScanList(fd, path, name, found); !status.ok() || found) return status;
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Status::SystemError("cannot read", path, errno);
-  if (!WriteOnce(fd.get(), Line(name), st.st_size)) {
-    return Status::SystemError("cannot write", path, errno);
-  }
+  if (Status status = AppendLineTo(fd.get(), path, Line(name)); !status.ok()) return status;
   if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;
   if (int err = fd.Close()) return Status::SystemError("cannot close", path, err);
   return {};

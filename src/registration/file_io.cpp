@@ -18,6 +18,14 @@ Status Status::SystemError(std::string_view action, std::string_view path, int e
   return Status(std::move(message), err);
 }
 
+Status Status::OpenError(std::string_view path, int err) {
+  struct stat st;
+  if (err == ELOOP && ::lstat(std::string(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    return Status("cannot open " + std::string(path) + ": a symbolic link, never followed", err);
+  }
+  return SystemError("cannot open", path, err);
+}
+
 Fd& Fd::operator=(Fd&& other) noexcept {
   if (this != &other) {
     Close();
@@ -50,8 +58,8 @@ int OpenRetrying(const char* path, int flags) {
 Fd OpenFile(const char* path, OpenMode mode, bool* created) {
   if (created) *created = false;
   // O_NONBLOCK keeps a FIFO planted in the store from hanging the run; it changes nothing for
-  // regular files.
-  int flags = O_CLOEXEC | O_NONBLOCK;
+  // regular files. O_NOFOLLOW: a link planted in place of a file would take the write outside.
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
   bool may_create = false;
   switch (mode) {
     case OpenMode::kRead:
@@ -61,7 +69,8 @@ Fd OpenFile(const char* path, OpenMode mode, bool* created) {
       flags |= O_RDWR | O_APPEND;
       break;
     case OpenMode::kAppend:
-      flags |= O_WRONLY | O_APPEND;
+      // Read too: the append reads the last byte, to end an unterminated last line first.
+      flags |= O_RDWR | O_APPEND;
       may_create = true;
       break;
     case OpenMode::kRewrite:
@@ -78,17 +87,76 @@ Fd OpenFile(const char* path, OpenMode mode, bool* created) {
   return Fd(fd);
 }
 
-bool WriteOnce(int fd, std::string_view data, off_t undo_size) {
+namespace {
+
+// Why a write of `data` stopped after `written` bytes. The rest is written once more (at
+// `offset` + `written`, or at the end for -1) only to learn the errno the system gives then;
+// a second short write leaves no error to report, so the message gives the byte counts.
+Status ShortWrite(int fd, const char* path, std::string_view data, ssize_t written, off_t offset) {
+  std::string_view rest = data.substr(static_cast<std::size_t>(written));
+  ssize_t again;
+  do {
+    again = offset < 0 ? ::write(fd, rest.data(), rest.size())
+                       : ::pwrite(fd, rest.data(), rest.size(), offset + written);
+  } while (again < 0 && errno == EINTR);
+  if (again < 0) return Status::SystemError("cannot write", path, errno);
+  return Status::Error("cannot write " + std::string(path) + ": the write was cut short after " +
+                       std::to_string(written) + " of " + std::to_string(data.size()) + " bytes");
+}
+
+}  // namespace
+
+Status WriteOnce(int fd, const char* path, std::string_view data, off_t undo_size) {
   ssize_t written;
   do {
     written = ::write(fd, data.data(), data.size());
   } while (written < 0 && errno == EINTR);
-  if (written == static_cast<ssize_t>(data.size())) return true;
-  if (written >= 0) {
-    if (undo_size >= 0 && written > 0) (void)::ftruncate(fd, undo_size);
-    errno = ENOSPC;
+  if (written == static_cast<ssize_t>(data.size())) return {};
+  if (written < 0) return Status::SystemError("cannot write", path, errno);
+  Status failed = ShortWrite(fd, path, data, written, -1);
+  if (undo_size >= 0) (void)::ftruncate(fd, undo_size);
+  return failed;
+}
+
+std::string_view FileTypeText(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "of an unknown type";
+}
+
+Status RequireRegular(int fd, std::string_view action, const char* path) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Status::SystemError(action, path, errno);
+  if (!S_ISREG(st.st_mode)) {
+    return Status::Error(std::string(action) + " " + path + ": not a regular file");
   }
-  return false;
+  return {};
+}
+
+Status AppendLineTo(int fd, const char* path, std::string_view line) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Status::SystemError("cannot write", path, errno);
+  if (!S_ISREG(st.st_mode)) {
+    return Status::Error("cannot write " + std::string(path) + ": not a regular file");
+  }
+  std::string data;
+  if (st.st_size > 0) {
+    // Under the store lock, which a save holds, no other append comes between this read and
+    // the write.
+    char last = 0;
+    ssize_t got;
+    do {
+      got = ::pread(fd, &last, 1, st.st_size - 1);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return Status::SystemError("cannot read", path, errno);
+    if (got == 1 && last != '\n' && last != '\r') data = "\r\n";
+  }
+  data += line;
+  return WriteOnce(fd, path, data, st.st_size);
 }
 
 Status SyncFd(int fd, const char* path) {
@@ -116,21 +184,22 @@ namespace {
 
 // Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
 // with text of the same length is thus never empty, not even for a moment.
-bool Rewrite(int fd, std::string_view data) {
+Status Rewrite(int fd, const char* path, std::string_view data) {
   ssize_t written;
   do {
     written = ::pwrite(fd, data.data(), data.size(), 0);
   } while (written < 0 && errno == EINTR);
+  if (written < 0) return Status::SystemError("cannot write", path, errno);
   if (written != static_cast<ssize_t>(data.size())) {
-    if (written >= 0) errno = ENOSPC;
-    return false;
+    return ShortWrite(fd, path, data, written, 0);
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0) return false;
-  if (S_ISREG(st.st_mode) && st.st_size > static_cast<off_t>(data.size())) {
-    return ::ftruncate(fd, static_cast<off_t>(data.size())) == 0;
+  if (::fstat(fd, &st) != 0) return Status::SystemError("cannot write", path, errno);
+  if (st.st_size > static_cast<off_t>(data.size()) &&
+      ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
+    return Status::SystemError("cannot write", path, errno);
   }
-  return true;
+  return {};
 }
 
 }  // namespace
@@ -138,21 +207,17 @@ bool Rewrite(int fd, std::string_view data) {
 Status WriteFile(const char* path, OpenMode mode, std::string_view data, Durability durability) {
   bool created = false;
   Fd fd = OpenFile(path, mode, &created);
-  if (!fd.valid()) return Status::SystemError("cannot open", path, errno);
-  bool written;
-  if (mode == OpenMode::kRewrite) {
-    written = Rewrite(fd.get(), data);
-  } else {
-    off_t undo_size = -1;
-    struct stat st;
-    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) undo_size = st.st_size;
-    written = WriteOnce(fd.get(), data, undo_size);
+  if (!fd.valid()) return Status::OpenError(path, errno);
+  Status written =
+      mode == OpenMode::kRewrite ? RequireRegular(fd.get(), "cannot write", path) : Status();
+  if (written.ok()) {
+    written = mode == OpenMode::kRewrite ? Rewrite(fd.get(), path, data)
+                                         : AppendLineTo(fd.get(), path, data);
   }
-  if (!written) {
-    Status failed = Status::SystemError("cannot write", path, errno);
+  if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
     if (created) (void)::unlink(path);
-    return failed;
+    return written;
   }
   if (durability == Durability::kDurable) {
     if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;

@@ -18,6 +18,9 @@ class [[nodiscard]] Status {
   static Status Error(std::string message) { return Status(std::move(message)); }
   // A failed system call: "<action> <path>: <strerror(err)>".
   static Status SystemError(std::string_view action, std::string_view path, int err);
+  // A failed open of `path`: as SystemError, but a symbolic link that O_NOFOLLOW refused is
+  // named as such rather than as a loop of links.
+  static Status OpenError(std::string_view path, int err);
 
   bool ok() const { return message_.empty(); }
   const std::string& message() const { return message_; }
@@ -55,7 +58,7 @@ class Fd {
 enum class OpenMode {
   kRead,        // existing file, read only
   kReadAppend,  // existing file, read, and append at the end: never created
-  kAppend,      // append, created when absent
+  kAppend,      // read, and append at the end; created when absent
   kRewrite,     // replace the content, created when absent
 };
 
@@ -64,13 +67,26 @@ enum class OpenMode {
 enum class Durability { kDurable, kVolatile };
 
 // Opens `path`; on failure returns an invalid Fd with errno set. `created` (if given) tells
-// whether this call may have created the file.
+// whether this call may have created the file. A symbolic link as the last component is never
+// followed (ELOOP), and a FIFO never blocks the open.
 Fd OpenFile(const char* path, OpenMode mode, bool* created = nullptr);
 
 // Writes `data` with a single write() call, so that no reader or concurrent appender ever sees a
 // part of it. A short write is undone by cutting the file back to `undo_size` (pass -1 to skip
-// that) and reported as a failure with errno ENOSPC.
-bool WriteOnce(int fd, std::string_view data, off_t undo_size);
+// that) and reported with its real cause: the rest is written once more only to learn the
+// error (EFBIG, ENOSPC...) that cut the first write short.
+Status WriteOnce(int fd, const char* path, std::string_view data, off_t undo_size);
+
+// Appends `line` to the regular file open at `fd` with O_APPEND, in one write. When the file's
+// last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
+// never glued to an unterminated last one. Not a regular file: nothing is written.
+Status AppendLineTo(int fd, const char* path, std::string_view line);
+
+// What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
+std::string_view FileTypeText(mode_t mode);
+
+// Fails ("<action> <path>: not a regular file") unless the file open at `fd` is a regular file.
+Status RequireRegular(int fd, std::string_view action, const char* path);
 
 // Flushes an open file to stable storage. Special files, which have nothing to flush, pass.
 Status SyncFd(int fd, const char* path);
@@ -80,8 +96,9 @@ Status SyncPath(const char* path);
 Status SyncParentDirectory(std::string_view path);
 
 // Opens, writes, flushes and closes: the body of every "write this text to that file" operation.
-// kAppend adds `data` at the end; kRewrite overwrites the file from its start and cuts off what
-// lies beyond, so that a file rewritten with text of the same length is never seen empty.
+// kAppend adds `data` at the end as AppendLineTo does; kRewrite overwrites the file from its start
+// and cuts off what lies beyond, so that a file rewritten with text of the same length is never
+// seen empty.
 Status WriteFile(const char* path, OpenMode mode, std::string_view data,
                  Durability durability = Durability::kDurable);
 

@@ -24,44 +24,104 @@ void Report(std::string_view message) {
   (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
 
-Status MoveNoReplace(const char* from, const char* to) {
-  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return {};
-  // Some file systems refuse the no-replace flag itself.
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-    return Status::SystemError("cannot move", from, errno);
-  }
-  return MoveByLink(from, to);
+namespace {
+
+Status MoveError(std::string_view action, const char* from, std::string_view to, int err) {
+  return Status::SystemError(action, std::string(from) + " to " + std::string(to), err);
 }
 
-Status MoveByLink(const char* from, const char* to) {
+}  // namespace
+
+Status MoveNoReplaceAt(const char* from, int to_dir, const char* name, std::string_view to) {
+  if (::renameat2(AT_FDCWD, from, to_dir, name, RENAME_NOREPLACE) == 0) return {};
+  // Some file systems refuse the no-replace flag itself.
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+    return MoveError("cannot move", from, to, errno);
+  }
+  return MoveByLinkAt(from, to_dir, name, to);
+}
+
+Status MoveByLinkAt(const char* from, int to_dir, const char* name, std::string_view to) {
   // A hard link fails just as safely as a no-replace rename when the target exists; once it
-  // stands, the upload's old name is dropped.
-  if (::link(from, to) != 0) return Status::SystemError("cannot move", from, errno);
+  // stands, the upload's old name is dropped. linkat() without AT_SYMLINK_FOLLOW links a
+  // symbolic link itself, never what it points to.
+  if (::linkat(AT_FDCWD, from, to_dir, name, 0) != 0) {
+    return MoveError("cannot move", from, to, errno);
+  }
   if (::unlink(from) != 0) return Status::SystemError("stored, but cannot remove", from, errno);
   return {};
 }
 
+Status MoveNoReplace(const char* from, const char* to) {
+  return MoveNoReplaceAt(from, AT_FDCWD, to, to);
+}
+
+Status MoveByLink(const char* from, const char* to) { return MoveByLinkAt(from, AT_FDCWD, to, to); }
+
 namespace {
 
-// Files the upload under its style. That it cannot be moved (a file of the name is already
-// stored, or there is no upload) does not stop the save; only failing to make a move that
-// happened durable does.
-Status StoreUpload(const SavePaths& paths) {
-  bool new_style = ::mkdir(paths.style_dir.c_str(), 0777) == 0;
-  // Only a regular file is an upload: a link, directory or device in its place is left alone.
+// Opens the style's directory, creating it first when missing, and never through a symbolic
+// link: a link in its place would file the upload outside the store.
+Status OpenStyleDirectory(const std::string& dir, Fd& fd, bool& created) {
+  created = ::mkdir(dir.c_str(), 0777) == 0;
+  if (!created && errno != EEXIST) {
+    return Status::SystemError("cannot create directory", dir, errno);
+  }
+  fd = Fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.valid()) return {};
+  int err = errno;
   struct stat st;
-  if (::lstat(paths.upload.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    return Status::Error("cannot store " + paths.upload + ": not a regular file");
+  if (::lstat(dir.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    return Status::Error("cannot store into " + dir + ": " + std::string(FileTypeText(st.st_mode)) +
+                         ", not a directory");
   }
-  Status moved = MoveNoReplace(paths.upload.c_str(), paths.stored.c_str());
-  if (!moved.ok()) {
-    Report("upload not stored as " + QuoteForMessage(paths.stored) + ": " + moved.message());
-  } else {
-    if (Status s = SyncPath(paths.stored.c_str()); !s.ok()) return s;
-    if (Status s = SyncPath(paths.style_dir.c_str()); !s.ok()) return s;
-  }
-  if (moved.ok() || new_style) return SyncParentDirectory(paths.upload);
+  return Status::SystemError("cannot open directory", dir, err);
+}
+
+// Flushes `name` in the directory open at `dir`, not following a link.
+Status SyncAt(int dir, const char* name, const std::string& shown) {
+  Fd fd(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return Status::SystemError("cannot flush", shown, errno);
+  if (Status s = SyncFd(fd.get(), shown.c_str()); !s.ok()) return s;
+  if (int err = fd.Close()) return Status::SystemError("cannot flush", shown, err);
   return {};
+}
+
+// Files the upload under its style; the style's directory is made first in any case. When
+// there is nothing to file (no upload, or a file of the name is already stored), one warning
+// says so and the save goes on. Anything else that keeps the upload from being filed stops the
+// save: an upload that is not a regular file (left as it is), a style path that is not a
+// directory or is a symbolic link, or a failing mkdir, rename or flush.
+Status StoreUpload(const SavePaths& paths, const std::string& file) {
+  Fd style;
+  bool new_style = false;
+  if (Status s = OpenStyleDirectory(paths.style_dir, style, new_style); !s.ok()) return s;
+  auto keep_new_style = [&]() -> Status {
+    return new_style ? SyncParentDirectory(paths.upload) : Status();
+  };
+
+  struct stat st;
+  if (::lstat(paths.upload.c_str(), &st) != 0) {
+    if (errno != ENOENT) return Status::SystemError("cannot store", paths.upload, errno);
+    Report("upload not stored as " + QuoteForMessage(paths.stored) + ": there is no upload " +
+           QuoteForMessage(paths.upload));
+    return keep_new_style();
+  }
+  if (!S_ISREG(st.st_mode)) {
+    return Status::Error("cannot store " + paths.upload + ": " +
+                         std::string(FileTypeText(st.st_mode)) + ", not a regular file");
+  }
+  Status moved = MoveNoReplaceAt(paths.upload.c_str(), style.get(), file.c_str(), paths.stored);
+  if (!moved.ok()) {
+    if (moved.error() != EEXIST) return moved;
+    Report("upload not stored: " + QuoteForMessage(file) + " is already stored as " +
+           QuoteForMessage(paths.stored) + "; the upload stays as " +
+           QuoteForMessage(paths.upload));
+    return keep_new_style();
+  }
+  if (Status s = SyncAt(style.get(), file.c_str(), paths.stored); !s.ok()) return s;
+  if (Status s = SyncFd(style.get(), paths.style_dir.c_str()); !s.ok()) return s;
+  return SyncParentDirectory(paths.upload);
 }
 
 }  // namespace
@@ -111,7 +171,7 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
     return stopped("file list", s);
   }
 
-  if (Status s = StoreUpload(paths); !s.ok()) return stopped("stored settings file", s);
+  if (Status s = StoreUpload(paths, r.file); !s.ok()) return stopped("stored settings file", s);
 
   if (Status s = AddIfAbsent(paths.kind_list.c_str(), r.style); !s.ok()) {
     return stopped("style list", s);

@@ -16,10 +16,15 @@ inline constexpr std::chrono::seconds kLockWait{10};
 int RegisterSaveUntil(const SaveRequest& request,
                       std::chrono::steady_clock::time_point lock_deadline);
 
-// Moves `from` to `to` unless something already exists at `to`; never replaces a file.
+// Moves `from` to `to` unless something already exists at `to`; never replaces a file. A
+// failure because `to` exists has error() EEXIST.
 Status MoveNoReplace(const char* from, const char* to);
 // The same by link() and unlink(), for file systems that cannot rename without replacing.
 Status MoveByLink(const char* from, const char* to);
+// The same into `name` of the directory open at `to_dir`, which no symbolic link can redirect;
+// `to` names the target in messages.
+Status MoveNoReplaceAt(const char* from, int to_dir, const char* name, std::string_view to);
+Status MoveByLinkAt(const char* from, int to_dir, const char* name, std::string_view to);
 
 // Writes "loomreg: <message>" and a newline to standard error in one write.
 void Report(std::string_view message);

@@ -1,11 +1,40 @@
 #include "config_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace loomreg {
 
-PieceReader::PieceReader(const char* path) : file_(std::fopen(path, "rb")) {}
+namespace {
+
+// Opens a configuration file for reading. The file may be a symbolic link to a regular file;
+// anything else (a FIFO, a device such as /dev/zero, a directory) counts as missing and is
+// never read: a FIFO would block the read for ever and a device could feed it without end.
+// O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
+std::FILE* OpenConfigFile(const char* path) {
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+}  // namespace
+
+PieceReader::PieceReader(const char* path) : file_(OpenConfigFile(path)) {}
 
 bool PieceReader::Next(std::string& piece) {
   piece.clear();

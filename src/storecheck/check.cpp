@@ -102,6 +102,52 @@ class Checker {
     r_.errors.push_back(Status::SystemError(action, path, err).message());
   }
 
+  // A catalogue, stamp, style directory or upload that a save refuses to touch: a symbolic
+  // link (never followed), or not `expected` ("a regular file", "a directory"). Returns the
+  // detail, for a message.
+  std::string WrongType(const std::string& path, std::string_view expected) {
+    struct stat st;
+    std::string detail;
+    if (::lstat(path.c_str(), &st) != 0) {
+      detail = "not " + std::string(expected);
+    } else if (S_ISLNK(st.st_mode)) {
+      detail = "a symbolic link: a save never reads or writes through it";
+    } else {
+      detail = std::string(FileTypeText(st.st_mode)) + ", not " + std::string(expected);
+    }
+    Add(FindingKind::kWrongType, path, 0, std::nullopt, detail);
+    return detail;
+  }
+
+  // Opens a catalogue or stamp for reading, never through a link; reports one that is not a
+  // regular file. Invalid when there is nothing to read; `missing` tells a file that is absent.
+  Fd OpenRegular(const std::string& path, bool& missing) {
+    missing = false;
+    Fd fd = OpenFile(path.c_str(), OpenMode::kRead);
+    if (!fd.valid()) {
+      int err = errno;
+      struct stat st;
+      if (err == ENOENT) {
+        missing = true;
+      } else if (err == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        WrongType(path, "a regular file");
+      } else {
+        Error("cannot open", path, err);
+      }
+      return Fd();
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) {
+      Error("cannot read", path, errno);
+      return Fd();
+    }
+    if (!S_ISREG(st.st_mode)) {
+      WrongType(path, "a regular file");
+      return Fd();
+    }
+    return fd;
+  }
+
   // The directories a save writes into, and FileList, which a save needs and never creates.
   // A missing directory or FileList gets, once, where the store was looked for and how to
   // create it; when no directory at all exists, that one line stands for all of them.
@@ -130,15 +176,17 @@ class Checker {
     }
     if (missing > 0) r_.errors[first_missing] += MissingStoreHint(ENOENT);
     if (r_.errors.size() != errors_before) return false;
+    // FileList itself is never followed: a save refuses a link in its place.
     struct stat st;
-    if (::stat(p_.file_list.c_str(), &st) != 0) {
+    if (::lstat(p_.file_list.c_str(), &st) != 0) {
       const int err = errno;
       Error("cannot find the file list", p_.file_list, err);
       r_.errors.back() += MissingStoreHint(err);
       return false;
     }
     if (!S_ISREG(st.st_mode)) {
-      r_.errors.push_back("cannot read " + p_.file_list + ": not a regular file");
+      r_.errors.push_back("cannot read " + p_.file_list + ": " +
+                          WrongType(p_.file_list, "a regular file"));
       return false;
     }
     return true;
@@ -147,20 +195,13 @@ class Checker {
   // Reads a catalogue line by line and notes its form: an unterminated last line, LF-only line
   // ends, and for word lists lines of several words and words too long to be a name. Calls
   // `on_word(word, line)` for every other word. A missing file reads as empty: every list but
-  // FileList is created by the first save that needs it.
+  // FileList is created by the first save that needs it. A link or other file that is not a
+  // regular one is reported and not read.
   template <typename OnWord>
   void ReadList(const std::string& path, ListKind kind, OnWord&& on_word) {
-    Fd fd = OpenFile(path.c_str(), OpenMode::kRead);
-    if (!fd.valid()) {
-      if (errno != ENOENT) Error("cannot open", path, errno);
-      return;
-    }
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return Error("cannot read", path, errno);
-    if (!S_ISREG(st.st_mode)) {
-      r_.errors.push_back("cannot read " + path + ": not a regular file");
-      return;
-    }
+    bool missing = false;
+    Fd fd = OpenRegular(path, missing);
+    if (!fd.valid()) return;
     LineReader reader(fd.get());
     TextLine line;
     std::uint64_t lf_only = 0, first_lf_only = 0, several = 0, first_several = 0, last = 0;
@@ -283,11 +324,16 @@ class Checker {
       EntryKind kind;
       while (reader.Next(name, kind)) {
         if (kind == EntryKind::kDirectory) {
+          // A directory FileData is a style of a reserved name, noted as such.
           dirs.emplace_back(name);
         } else if (name == "FileData") {
-          CheckUpload();
+          CheckUpload(kind);
         } else if (IsLeftover(name) && kind == EntryKind::kFile) {
           NoteLeftover(p_.values, name);
+        } else if (kind != EntryKind::kFile && name != "FileList") {
+          // A link or special file where a style directory would stand; FileList is judged
+          // on its own.
+          WrongType(p_.values + std::string(name), "a directory");
         }
       }
       if (reader.error() != 0) Error("cannot list", p_.values, reader.error());
@@ -307,9 +353,13 @@ class Checker {
     }
   }
 
-  void CheckUpload() {
+  void CheckUpload(EntryKind kind) {
+    if (kind != EntryKind::kFile) {
+      WrongType(p_.upload, "a regular file");
+      return;
+    }
     struct stat st;
-    if (::stat(p_.upload.c_str(), &st) != 0) return;
+    if (::lstat(p_.upload.c_str(), &st) != 0) return;
     std::int64_t age = std::max<std::int64_t>(0, now_ - st.st_mtime);
     Add(FindingKind::kWaitingUpload, p_.upload, 0, std::nullopt,
         "an upload has been waiting for " + AgeText(age));
@@ -400,12 +450,10 @@ class Checker {
 
   // A stamp is "machine,Www Mmm dd hh:mm:ss yyyy", a line end and an empty line.
   void CheckStamp(const std::string& machine, const std::string& path) {
-    Fd fd = OpenFile(path.c_str(), OpenMode::kRead);
-    if (!fd.valid()) return Error("cannot open", path, errno);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) return Error("cannot read", path, errno);
-    if (!S_ISREG(st.st_mode)) {
-      r_.errors.push_back("cannot read " + path + ": not a regular file");
+    bool missing = false;
+    Fd fd = OpenRegular(path, missing);
+    if (!fd.valid()) {
+      if (missing) Error("cannot open", path, ENOENT);
       return;
     }
     // A stamp is short: what lies beyond the first few hundred bytes only makes it malformed.

@@ -35,15 +35,19 @@ bool DirectoryReader::Next(std::string_view& name, EntryKind& kind) {
         kind = EntryKind::kDirectory;
         return true;
       case DT_LNK:
+        kind = EntryKind::kLink;
+        return true;
       case DT_UNKNOWN: {
-        // Links are judged by what they point to; some file systems give no type at all.
+        // Some file systems give no type at all.
         struct stat st;
-        if (::fstatat(::dirfd(dir_), entry->d_name, &st, 0) != 0) {
+        if (::fstatat(::dirfd(dir_), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
           kind = EntryKind::kOther;
         } else if (S_ISREG(st.st_mode)) {
           kind = EntryKind::kFile;
         } else if (S_ISDIR(st.st_mode)) {
           kind = EntryKind::kDirectory;
+        } else if (S_ISLNK(st.st_mode)) {
+          kind = EntryKind::kLink;
         } else {
           kind = EntryKind::kOther;
         }

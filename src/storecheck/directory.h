@@ -1,5 +1,5 @@
-// Reading a directory of the store entry by entry, with each entry's kind, following symbolic
-// links as a save's open() and rename() would.
+// Reading a directory of the store entry by entry, with each entry's kind. A symbolic link is
+// reported as a link, never by what it points to: a save never follows one.
 #ifndef LOOMREG_STORECHECK_DIRECTORY_H
 #define LOOMREG_STORECHECK_DIRECTORY_H
 
@@ -11,9 +11,10 @@
 namespace loomreg {
 
 enum class EntryKind {
-  kFile,       // a regular file, or a link to one
-  kDirectory,  // a directory, or a link to one
-  kOther,      // a device, FIFO, socket or dangling link
+  kFile,       // a regular file
+  kDirectory,  // a directory
+  kLink,       // a symbolic link, whatever it points to
+  kOther,      // a device, FIFO or socket
 };
 
 class DirectoryReader {

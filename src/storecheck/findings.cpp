@@ -51,6 +51,8 @@ std::string_view KindId(FindingKind kind) {
       return "leftover-temp";
     case FindingKind::kUnlockedCheck:
       return "unlocked-check";
+    case FindingKind::kWrongType:
+      return "wrong-type";
   }
   return "unknown";
 }

@@ -30,6 +30,8 @@ enum class FindingKind {
   kWaitingUpload,     // an upload still waiting to be filed
   kRefusedName,       // a stored name that a save would refuse today
   kLeftoverTemp,      // a temporary file left by an interrupted repair
+  kWrongType,         // a catalogue, stamp, style directory or upload that is a symbolic link
+                      // or not of its type: a save refuses it, the check never reads it
   kUnlockedCheck,     // the store was read without its lock
 };
 
