@@ -192,17 +192,33 @@ class Checker {
     return plan;
   }
 
+  // Repeats go to a log of the list's own rather than into the findings; those of one line are
+  // logged by name, the order of the report.
   void ReadEachOnce(const std::string& path, NameIndex& index, Role role) {
+    RepeatLog log(path);
+    std::vector<std::pair<std::string_view, std::uint64_t>> line_repeats;  // name, first line
+    std::uint64_t repeats_line = 0;
+    auto log_line = [&] {
+      std::sort(line_repeats.begin(), line_repeats.end());
+      for (auto [name, first] : line_repeats) log.Add(repeats_line, first, name);
+      line_repeats.clear();
+    };
     ReadList(path, ListKind::kEachOnce, [&](std::string_view word, std::uint64_t line) {
       NameIndex::Sighting sighting = index.Add(word, line);
       if (sighting.is_new) {
         NoteName(role, word, path, line);
         return;
       }
-      Add(FindingKind::kRepeatedName, path, line, word,
-          "is listed again (first on line " + std::to_string(sighting.first_line) + ")");
-      Rewrite(path, ListKind::kEachOnce);
+      if (line != repeats_line) log_line();
+      repeats_line = line;
+      // The index's copy of the word, which outlives the reader's buffer.
+      line_repeats.emplace_back(sighting.name, sighting.first_line);
     });
+    log_line();
+    if (log.size() > 0) {
+      Rewrite(path, ListKind::kEachOnce);
+      r_.repeats.push_back(std::move(log));
+    }
   }
 
   // Notes a name a save would refuse today, once for each role and name, at the first place it
@@ -454,9 +470,58 @@ class Checker {
 }  // namespace
 
 std::size_t CheckResult::Count(Severity severity) const {
-  return static_cast<std::size_t>(
+  auto count = static_cast<std::size_t>(
       std::count_if(findings.begin(), findings.end(),
                     [severity](const Finding& f) { return SeverityOf(f.kind) == severity; }));
+  if (SeverityOf(FindingKind::kRepeatedName) == severity) {
+    for (const RepeatLog& log : repeats) count += log.size();
+  }
+  return count;
+}
+
+void ForEachFinding(const CheckResult& result, const std::function<void(const Finding&)>& visit) {
+  // One reader per log, each with its next entry made into a finding.
+  struct Source {
+    RepeatLog::Reader reader;
+    RepeatLog::Entry entry;
+    Finding finding;
+    bool more;
+  };
+  std::vector<Source> sources;
+  sources.reserve(result.repeats.size());
+  for (const RepeatLog& log : result.repeats) {
+    Finding repeat{FindingKind::kRepeatedName, log.file(), 0, std::nullopt, {}};
+    sources.push_back({RepeatLog::Reader(log), {}, std::move(repeat), true});
+  }
+  auto advance = [](Source& source) {
+    source.more = source.reader.Next(source.entry);
+    if (!source.more) return;
+    source.finding.line = source.entry.line;
+    source.finding.name = source.entry.name;
+    source.finding.detail =
+        "is listed again (first on line " + std::to_string(source.entry.first_line) + ")";
+  };
+  for (Source& source : sources) advance(source);
+  auto before = [](const Finding& a, const Finding& b) {
+    return std::tie(a.file, a.line, a.kind, a.name) < std::tie(b.file, b.line, b.kind, b.name);
+  };
+  auto next = result.findings.begin();
+  for (;;) {
+    Source* first = nullptr;
+    for (Source& source : sources) {
+      if (source.more && (first == nullptr || before(source.finding, first->finding))) {
+        first = &source;
+      }
+    }
+    if (first != nullptr && (next == result.findings.end() || before(first->finding, *next))) {
+      visit(first->finding);
+      advance(*first);
+    } else if (next != result.findings.end()) {
+      visit(*next++);
+    } else {
+      return;
+    }
+  }
 }
 
 CheckResult CheckStore(const StorePaths& paths, std::time_t now) {
