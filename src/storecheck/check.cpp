@@ -78,12 +78,19 @@ class Checker {
     for (const std::string* dir : {&p_.history_dir, &p_.machine_list_dir, &p_.kind_list_dir}) {
       FindLeftovers(*dir);
     }
+    // Only FileList's names are needed from here on.
+    kind_list_ = NameIndex();
+    machine_list_ = NameIndex();
+    std::vector<std::pair<std::uint64_t, std::string_view>> unstored;
     file_list_.ForEach([&](std::string_view name, std::uint64_t line) {
-      if (!stored_.Contains(name)) {
-        Add(FindingKind::kListedNotStored, p_.file_list, line, name,
-            "is listed but stored under no style");
-      }
+      if (!stored_.Contains(name)) unstored.emplace_back(line, name);
     });
+    if (!unstored.empty()) {
+      std::sort(unstored.begin(), unstored.end());
+      RepeatLog log(p_.file_list);
+      for (auto [line, name] : unstored) log.Add(line, 0, name);
+      r_.unstored.push_back(std::move(log));
+    }
     FinishRewrites();
     for (auto& [key, finding] : refused_) r_.findings.push_back(std::move(finding));
     SortFindings(r_.findings);
@@ -476,6 +483,9 @@ std::size_t CheckResult::Count(Severity severity) const {
   if (SeverityOf(FindingKind::kRepeatedName) == severity) {
     for (const RepeatLog& log : repeats) count += log.size();
   }
+  if (SeverityOf(FindingKind::kListedNotStored) == severity) {
+    for (const RepeatLog& log : unstored) count += log.size();
+  }
   return count;
 }
 
@@ -488,10 +498,13 @@ void ForEachFinding(const CheckResult& result, const std::function<void(const Fi
     bool more;
   };
   std::vector<Source> sources;
-  sources.reserve(result.repeats.size());
-  for (const RepeatLog& log : result.repeats) {
-    Finding repeat{FindingKind::kRepeatedName, log.file(), 0, std::nullopt, {}};
-    sources.push_back({RepeatLog::Reader(log), {}, std::move(repeat), true});
+  sources.reserve(result.repeats.size() + result.unstored.size());
+  for (const auto& [logs, kind] : {std::pair{&result.repeats, FindingKind::kRepeatedName},
+                                   std::pair{&result.unstored, FindingKind::kListedNotStored}}) {
+    for (const RepeatLog& log : *logs) {
+      Finding finding{kind, log.file(), 0, std::nullopt, {}};
+      sources.push_back({RepeatLog::Reader(log), {}, std::move(finding), true});
+    }
   }
   auto advance = [](Source& source) {
     source.more = source.reader.Next(source.entry);
@@ -499,7 +512,9 @@ void ForEachFinding(const CheckResult& result, const std::function<void(const Fi
     source.finding.line = source.entry.line;
     source.finding.name = source.entry.name;
     source.finding.detail =
-        "is listed again (first on line " + std::to_string(source.entry.first_line) + ")";
+        source.finding.kind == FindingKind::kRepeatedName
+            ? "is listed again (first on line " + std::to_string(source.entry.first_line) + ")"
+            : "is listed but stored under no style";
   };
   for (Source& source : sources) advance(source);
   auto before = [](const Finding& a, const Finding& b) {

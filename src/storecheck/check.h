@@ -22,6 +22,9 @@ struct CheckResult {
   // The repeated names of each each-once list, which can number in the millions: logged apart
   // from `findings` (in line order, by name within a line), and merged in by ForEachFinding.
   std::vector<RepeatLog> repeats;
+  // FileList's names that no style stores, by line and name, merged in the same way; each
+  // entry's first line is 0.
+  std::vector<RepeatLog> unstored;
   std::vector<std::string> errors;  // what could not be read; the findings are then incomplete
 
   // What a repair would rewrite, by list path, and the leftover temporary files it removes.
