@@ -200,7 +200,8 @@ class Checker {
   }
 
   // Repeats go to a log of the list's own rather than into the findings; those of one line are
-  // logged by name, the order of the report.
+  // logged by name, the order of the report. The words go to the index in batches, with their
+  // lookups' cache misses overlapping: a big list's index is far larger than the cache.
   void ReadEachOnce(const std::string& path, NameIndex& index, Role role) {
     RepeatLog log(path);
     std::vector<std::pair<std::string_view, std::uint64_t>> line_repeats;  // name, first line
@@ -210,17 +211,39 @@ class Checker {
       for (auto [name, first] : line_repeats) log.Add(repeats_line, first, name);
       line_repeats.clear();
     };
-    ReadList(path, ListKind::kEachOnce, [&](std::string_view word, std::uint64_t line) {
-      NameIndex::Sighting sighting = index.Add(word, line);
-      if (sighting.is_new) {
-        NoteName(role, word, path, line);
-        return;
+    struct Word {
+      std::uint64_t line;
+      std::uint64_t hash;
+      std::size_t at;  // in `bytes`
+      std::size_t size;
+    };
+    constexpr std::size_t kBatch = 32;
+    std::vector<Word> batch;
+    std::string bytes;  // the batch's words, copied out of the reader's buffer
+    auto add_batch = [&] {
+      for (const Word& w : batch) index.PrefetchSlot(w.hash);
+      for (const Word& w : batch) index.PrefetchRecord(w.hash);
+      for (const Word& w : batch) {
+        const std::string_view word(bytes.data() + w.at, w.size);
+        NameIndex::Sighting sighting = index.Add(word, w.line, w.hash);
+        if (sighting.is_new) {
+          NoteName(role, word, path, w.line);
+          continue;
+        }
+        if (w.line != repeats_line) log_line();
+        repeats_line = w.line;
+        // The index's copy of the word, which outlives the batch.
+        line_repeats.emplace_back(sighting.name, sighting.first_line);
       }
-      if (line != repeats_line) log_line();
-      repeats_line = line;
-      // The index's copy of the word, which outlives the reader's buffer.
-      line_repeats.emplace_back(sighting.name, sighting.first_line);
+      batch.clear();
+      bytes.clear();
+    };
+    ReadList(path, ListKind::kEachOnce, [&](std::string_view word, std::uint64_t line) {
+      batch.push_back({line, NameIndex::HashOf(word), bytes.size(), word.size()});
+      bytes += word;
+      if (batch.size() == kBatch) add_batch();
     });
+    add_batch();
     log_line();
     if (log.size() > 0) {
       Rewrite(path, ListKind::kEachOnce);

@@ -11,12 +11,26 @@ constexpr std::size_t kBlock = 1 << 20;
 constexpr std::size_t kFirstSlots = 64;
 constexpr std::uint64_t kPositionMask = (std::uint64_t{1} << 40) - 1;
 
-std::uint64_t Hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
-
 // A record: the name's length (one byte, or 0xFF and four more), its first line, its bytes.
 std::size_t RecordSize(std::size_t name_size) { return (name_size < 0xFF ? 1 : 5) + 8 + name_size; }
 
 }  // namespace
+
+std::uint64_t NameIndex::HashOf(std::string_view name) {
+  return std::hash<std::string_view>{}(name);
+}
+
+void NameIndex::PrefetchSlot(std::uint64_t hash) const {
+  if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+}
+
+void NameIndex::PrefetchRecord(std::uint64_t hash) const {
+  if (slots_.empty()) return;
+  const std::uint64_t slot = slots_[hash & (slots_.size() - 1)];
+  if (slot == 0) return;
+  const std::uint64_t position = (slot & kPositionMask) - 1;
+  __builtin_prefetch(blocks_[position / kBlock].get() + position % kBlock);
+}
 
 NameIndex::Record NameIndex::At(std::uint64_t slot) const {
   const std::uint64_t position = (slot & kPositionMask) - 1;
@@ -67,8 +81,11 @@ std::size_t NameIndex::Probe(std::string_view name, std::uint64_t hash) const {
 }
 
 NameIndex::Sighting NameIndex::Add(std::string_view name, std::uint64_t line) {
+  return Add(name, line, HashOf(name));
+}
+
+NameIndex::Sighting NameIndex::Add(std::string_view name, std::uint64_t line, std::uint64_t hash) {
   if ((count_ + 1) * 4 > slots_.size() * 3) Grow();
-  const std::uint64_t hash = Hash(name);
   std::uint64_t& slot = slots_[Probe(name, hash)];
   if (slot != 0) {
     Record record = At(slot);
@@ -82,7 +99,7 @@ NameIndex::Sighting NameIndex::Add(std::string_view name, std::uint64_t line) {
 
 bool NameIndex::Contains(std::string_view name) const {
   if (count_ == 0) return false;
-  return slots_[Probe(name, Hash(name))] != 0;
+  return slots_[Probe(name, HashOf(name))] != 0;
 }
 
 // Doubles the table. The slots keep only part of each hash, so every name is hashed again.
@@ -92,7 +109,7 @@ void NameIndex::Grow() {
   const std::size_t mask = slots_.size() - 1;
   for (std::uint64_t slot : old) {
     if (slot == 0) continue;
-    std::size_t i = Hash(At(slot).name) & mask;
+    std::size_t i = HashOf(At(slot).name) & mask;
     while (slots_[i] != 0) i = (i + 1) & mask;
     slots_[i] = slot;
   }
