@@ -67,8 +67,14 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
   std::size_t write = 0;
 #if defined(__SSE2__)
   // Sixteen bytes at a time: '+' becomes a space (and '&' a NUL) in the register, and the
-  // bytes up to the first '%' go out at once. Only the bytes before that '%' are stored, since
-  // `out` may be `text` itself and lag behind the read position.
+  // bytes up to the first '%' go out at once; the escape is decoded and the next sixteen bytes
+  // are loaded right behind it, so dense escapes cost one pass of this loop each.
+  //
+  // The register is stored whole whenever that cannot overwrite input not yet read: always
+  // into a separate buffer, and in place once the output lags at least sixteen bytes behind
+  // the escape (two bytes more with every escape). Before that only the bytes up to the '%'
+  // are copied. Loads stay within the text: read + 16 <= length.
+  const bool in_place = out == text;
   const __m128i percent = _mm_set1_epi8('%');
   const __m128i plus = _mm_set1_epi8('+');
   const __m128i space = _mm_set1_epi8(' ');
@@ -86,12 +92,29 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
       write += 16;
       continue;
     }
-    std::size_t plain = static_cast<std::size_t>(__builtin_ctz(escapes));
-    alignas(16) char decoded[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(decoded), chunk);
-    std::memcpy(out + write, decoded, plain);
+    const std::size_t plain = static_cast<std::size_t>(__builtin_ctz(escapes));
+    const std::size_t at = read + plain;
+    if (!in_place || write + 16 <= at) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + write), chunk);
+    } else {
+      alignas(16) char decoded[16];
+      _mm_store_si128(reinterpret_cast<__m128i*>(decoded), chunk);
+      for (std::size_t i = 0; i < plain; ++i) out[write + i] = decoded[i];
+    }
     write += plain;
-    read = DecodeEscape(in, read + plain, length, out, write);
+    if (plain <= 13) {
+      // Both digits lie inside the sixteen bytes just loaded: decode without branches. The
+      // byte is written in any case (at or before the '%', after its digits were read) and
+      // counted only when the escape gives one.
+      const unsigned high = kHexValue[in[at + 1]];
+      const unsigned low = kHexValue[in[at + 2]];
+      const unsigned value = low == kNotHex ? high : high * 16 + low;
+      out[write] = static_cast<char>(value);
+      write += static_cast<std::size_t>((high != kNotHex) & (value != kDroppedByte));
+      read = at + 3;
+    } else {
+      read = DecodeEscape(in, at, length, out, write);
+    }
   }
 #endif
   while (read < length) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -151,6 +153,43 @@ TEST(DecodeUrlTextTest, EscapesAtEveryOffsetOfLongTexts) {
       FreePairList(&list);
     }
   }
+}
+
+// Dense random escapes, well-formed and not, in texts whose NUL is the last readable byte
+// before an unmapped page: any read past the text faults. Decoded into a new text and in place
+// by the form parser, against the reference, over every length and so every alignment.
+TEST(DecodeUrlTextTest, DenseEscapesEndingAtAnUnmappedPage) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  void* mapped =
+      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  char* end = static_cast<char*>(mapped) + page;
+  ASSERT_EQ(::mprotect(end, page, PROT_NONE), 0);
+  // No '&' and no '0' (so no decoded NUL): the form is one pair whose value is the text.
+  const std::string alphabet = "%%%%++aZ19fFdDg \r\xe9=";
+  std::mt19937 random(31);
+  for (std::size_t length = 0; length < 400; ++length) {
+    for (int round = 0; round < 8; ++round) {
+      std::string text(length, ' ');
+      for (char& c : text) c = alphabet[random() % alphabet.size()];
+      const std::string expected = ReferenceDecode(text);
+      char* at = end - length - 1;
+      std::memcpy(at, text.c_str(), length + 1);
+      auto decoded = TakeText(DecodeUrlText(at));
+      ASSERT_TRUE(decoded);
+      ASSERT_EQ(*decoded, expected) << text;
+
+      const std::string form = "v=" + text;
+      char* buffer = end - form.size() - 1;
+      std::memcpy(buffer, form.c_str(), form.size() + 1);
+      PairList list;
+      InitPairList(&list);
+      ASSERT_EQ(ParseFormData(buffer, &list), 1) << text;
+      EXPECT_EQ(std::string(list.pairs[0].value), expected.substr(0, expected.find('\0'))) << text;
+      FreePairList(&list);
+    }
+  }
+  ::munmap(mapped, 2 * page);
 }
 
 }  // namespace

@@ -79,12 +79,19 @@ class Checker {
     for (const std::string* dir : {&p_.history_dir, &p_.machine_list_dir, &p_.kind_list_dir}) {
       FindLeftovers(*dir);
     }
+    // Only FileList's names are needed from here on.
+    kind_list_ = NameIndex();
+    machine_list_ = NameIndex();
+    std::vector<std::pair<std::uint64_t, std::string_view>> unstored;
     file_list_.ForEach([&](std::string_view name, std::uint64_t line) {
-      if (!stored_.Contains(name)) {
-        Add(FindingKind::kListedNotStored, p_.file_list, line, name,
-            "is listed but stored under no style");
-      }
+      if (!stored_.Contains(name)) unstored.emplace_back(line, name);
     });
+    if (!unstored.empty()) {
+      std::sort(unstored.begin(), unstored.end());
+      RepeatLog log(p_.file_list);
+      for (auto [line, name] : unstored) log.Add(line, 0, name);
+      r_.unstored.push_back(std::move(log));
+    }
     FinishRewrites();
     for (auto& [key, finding] : refused_) r_.findings.push_back(std::move(finding));
     SortFindings(r_.findings);
@@ -248,17 +255,56 @@ class Checker {
     return plan;
   }
 
+  // Repeats go to a log of the list's own rather than into the findings; those of one line are
+  // logged by name, the order of the report. The words go to the index in batches, with their
+  // lookups' cache misses overlapping: a big list's index is far larger than the cache.
   void ReadEachOnce(const std::string& path, NameIndex& index, Role role) {
-    ReadList(path, ListKind::kEachOnce, [&](std::string_view word, std::uint64_t line) {
-      NameIndex::Sighting sighting = index.Add(word, line);
-      if (sighting.is_new) {
-        NoteName(role, word, path, line);
-        return;
+    RepeatLog log(path);
+    std::vector<std::pair<std::string_view, std::uint64_t>> line_repeats;  // name, first line
+    std::uint64_t repeats_line = 0;
+    auto log_line = [&] {
+      std::sort(line_repeats.begin(), line_repeats.end());
+      for (auto [name, first] : line_repeats) log.Add(repeats_line, first, name);
+      line_repeats.clear();
+    };
+    struct Word {
+      std::uint64_t line;
+      std::uint64_t hash;
+      std::size_t at;  // in `bytes`
+      std::size_t size;
+    };
+    constexpr std::size_t kBatch = 32;
+    std::vector<Word> batch;
+    std::string bytes;  // the batch's words, copied out of the reader's buffer
+    auto add_batch = [&] {
+      for (const Word& w : batch) index.PrefetchSlot(w.hash);
+      for (const Word& w : batch) index.PrefetchRecord(w.hash);
+      for (const Word& w : batch) {
+        const std::string_view word(bytes.data() + w.at, w.size);
+        NameIndex::Sighting sighting = index.Add(word, w.line, w.hash);
+        if (sighting.is_new) {
+          NoteName(role, word, path, w.line);
+          continue;
+        }
+        if (w.line != repeats_line) log_line();
+        repeats_line = w.line;
+        // The index's copy of the word, which outlives the batch.
+        line_repeats.emplace_back(sighting.name, sighting.first_line);
       }
-      Add(FindingKind::kRepeatedName, path, line, word,
-          "is listed again (first on line " + std::to_string(sighting.first_line) + ")");
-      Rewrite(path, ListKind::kEachOnce);
+      batch.clear();
+      bytes.clear();
+    };
+    ReadList(path, ListKind::kEachOnce, [&](std::string_view word, std::uint64_t line) {
+      batch.push_back({line, NameIndex::HashOf(word), bytes.size(), word.size()});
+      bytes += word;
+      if (batch.size() == kBatch) add_batch();
     });
+    add_batch();
+    log_line();
+    if (log.size() > 0) {
+      Rewrite(path, ListKind::kEachOnce);
+      r_.repeats.push_back(std::move(log));
+    }
   }
 
   // Notes a name a save would refuse today, once for each role and name, at the first place it
@@ -517,9 +563,66 @@ class Checker {
 }  // namespace
 
 std::size_t CheckResult::Count(Severity severity) const {
-  return static_cast<std::size_t>(
+  auto count = static_cast<std::size_t>(
       std::count_if(findings.begin(), findings.end(),
                     [severity](const Finding& f) { return SeverityOf(f.kind) == severity; }));
+  if (SeverityOf(FindingKind::kRepeatedName) == severity) {
+    for (const RepeatLog& log : repeats) count += log.size();
+  }
+  if (SeverityOf(FindingKind::kListedNotStored) == severity) {
+    for (const RepeatLog& log : unstored) count += log.size();
+  }
+  return count;
+}
+
+void ForEachFinding(const CheckResult& result, const std::function<void(const Finding&)>& visit) {
+  // One reader per log, each with its next entry made into a finding.
+  struct Source {
+    RepeatLog::Reader reader;
+    RepeatLog::Entry entry;
+    Finding finding;
+    bool more;
+  };
+  std::vector<Source> sources;
+  sources.reserve(result.repeats.size() + result.unstored.size());
+  for (const auto& [logs, kind] : {std::pair{&result.repeats, FindingKind::kRepeatedName},
+                                   std::pair{&result.unstored, FindingKind::kListedNotStored}}) {
+    for (const RepeatLog& log : *logs) {
+      Finding finding{kind, log.file(), 0, std::nullopt, {}};
+      sources.push_back({RepeatLog::Reader(log), {}, std::move(finding), true});
+    }
+  }
+  auto advance = [](Source& source) {
+    source.more = source.reader.Next(source.entry);
+    if (!source.more) return;
+    source.finding.line = source.entry.line;
+    source.finding.name = source.entry.name;
+    source.finding.detail =
+        source.finding.kind == FindingKind::kRepeatedName
+            ? "is listed again (first on line " + std::to_string(source.entry.first_line) + ")"
+            : "is listed but stored under no style";
+  };
+  for (Source& source : sources) advance(source);
+  auto before = [](const Finding& a, const Finding& b) {
+    return std::tie(a.file, a.line, a.kind, a.name) < std::tie(b.file, b.line, b.kind, b.name);
+  };
+  auto next = result.findings.begin();
+  for (;;) {
+    Source* first = nullptr;
+    for (Source& source : sources) {
+      if (source.more && (first == nullptr || before(source.finding, first->finding))) {
+        first = &source;
+      }
+    }
+    if (first != nullptr && (next == result.findings.end() || before(first->finding, *next))) {
+      visit(first->finding);
+      advance(*first);
+    } else if (next != result.findings.end()) {
+      visit(*next++);
+    } else {
+      return;
+    }
+  }
 }
 
 CheckResult CheckStore(const StorePaths& paths, std::time_t now) {

@@ -5,18 +5,26 @@
 
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "findings.h"
 #include "list_rewrite.h"
+#include "repeat_log.h"
 #include "store_paths.h"
 
 namespace loomreg {
 
 struct CheckResult {
-  std::vector<Finding> findings;    // in report order
+  std::vector<Finding> findings;  // in report order
+  // The repeated names of each each-once list, which can number in the millions: logged apart
+  // from `findings` (in line order, by name within a line), and merged in by ForEachFinding.
+  std::vector<RepeatLog> repeats;
+  // FileList's names that no style stores, by line and name, merged in the same way; each
+  // entry's first line is 0.
+  std::vector<RepeatLog> unstored;
   std::vector<std::string> errors;  // what could not be read; the findings are then incomplete
 
   // What a repair would rewrite, by list path, and the leftover temporary files it removes.
@@ -25,6 +33,10 @@ struct CheckResult {
 
   std::size_t Count(Severity severity) const;
 };
+
+// Calls `visit` for every finding in report order: `findings` with the logged repeats merged
+// in. The finding passed is valid only during the call.
+void ForEachFinding(const CheckResult& result, const std::function<void(const Finding&)>& visit);
 
 // Checks the store. `now` dates a waiting upload. The caller holds the store lock, or knows it
 // cannot.

@@ -256,8 +256,10 @@ int CheckMain(int argc, const char* const* argv) {
   const StorePaths paths = PathsFromTable();
 
   std::vector<Repair> repairs;
+  std::vector<LoggedRepairs> removed;
   if (options.repair) {
     report.repairs = &repairs;
+    report.removed = &removed;
     std::optional<CheckResult> unread;  // the first check, when it could not read the store whole
     {
       // The whole repair, from reading to the last rename, under the lock a save takes: a save
@@ -272,7 +274,7 @@ int CheckMain(int argc, const char* const* argv) {
       }
       CheckResult before = CheckStore(paths, std::time(nullptr));
       if (before.errors.empty()) {
-        repairs = RepairStore(before);
+        repairs = RepairStore(before, &removed);
       } else {
         unread = std::move(before);
       }

@@ -4,7 +4,14 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <random>
+#include <sstream>
+#include <tuple>
+
+#include "repair.h"
+#include "report.h"
 
 #include "siteconfig.h"
 #include "test_support.h"
@@ -212,6 +219,85 @@ TEST_F(CheckStoreTest, FindsTemporaryFilesOfAnInterruptedRepair) {
   EXPECT_EQ(Kinds(result),
             (std::vector<FindingKind>{FindingKind::kLeftoverTemp, FindingKind::kLeftoverTemp}));
   EXPECT_EQ(result.leftovers.size(), 2u);
+}
+
+// Enough repeats and unstored names that their logs go through temporary files: the findings
+// and repairs read back must be those that a check and a rewrite held in memory would give, in
+// report order (several on a line by name), merged with the other findings of the same list.
+TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
+  std::mt19937 random(5);
+  std::string text;
+  for (int line = 0; line < 60000; ++line) {
+    for (int w = 0, words = random() % 8 == 0 ? 3 : 1; w < words; ++w) {
+      text += (w > 0 ? " " : "") + ("F" + std::to_string(random() % 9000));
+    }
+    if (random() % 1000 == 0) text += " " + std::string(300, 'L');
+    text += random() % 5 == 0 ? "\n" : "\r\n";
+  }
+  text += "F1";  // unterminated
+  Write("SetValueFile/FileList", text);
+
+  // The repeats as a byte-at-a-time walk finds them, with the other findings of the check.
+  std::vector<Finding> expected;
+  std::map<std::string, std::uint64_t> first;
+  std::uint64_t number = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+      if (word.size() > 255) continue;
+      auto [it, is_new] = first.emplace(word, number);
+      if (is_new && word != "F1") {  // only F1 is stored
+        expected.push_back({FindingKind::kListedNotStored, Path("SetValueFile/FileList"), number,
+                            word, "is listed but stored under no style"});
+      } else if (!is_new) {
+        expected.push_back({FindingKind::kRepeatedName, Path("SetValueFile/FileList"), number, word,
+                            "is listed again (first on line " + std::to_string(it->second) + ")"});
+      }
+    }
+  }
+  CheckResult result = Check();
+  ASSERT_TRUE(result.errors.empty());
+  std::size_t problems = expected.size();
+  for (const Finding& f : result.findings) {
+    expected.push_back(f);
+    if (SeverityOf(f.kind) == Severity::kProblem) ++problems;
+  }
+  SortFindings(expected);
+  std::vector<Finding> merged;
+  ForEachFinding(result, [&](const Finding& f) { merged.push_back(f); });
+  ASSERT_EQ(merged.size(), expected.size());
+  for (std::size_t i = 0; i < merged.size(); ++i) {
+    ASSERT_EQ(
+        std::tie(merged[i].file, merged[i].line, merged[i].kind, merged[i].name, merged[i].detail),
+        std::tie(expected[i].file, expected[i].line, expected[i].kind, expected[i].name,
+                 expected[i].detail))
+        << i;
+  }
+  EXPECT_EQ(result.Count(Severity::kProblem), problems);
+
+  // The repair, logging its removals, against the rewrite in memory.
+  const RewritePlan& plan = result.rewrites.at(paths_.file_list);
+  std::vector<Repair> in_memory;
+  const std::string rewritten = RewriteText(text, plan, &in_memory);
+  std::vector<LoggedRepairs> removed;
+  std::vector<Repair> repairs = RepairStore(result, &removed);
+  EXPECT_EQ(testing::ReadFile(root_ / "kvrdata/SetValueFile/FileList"), rewritten);
+  CheckReport report;
+  report.repairs = &repairs;
+  report.removed = &removed;
+  std::vector<Repair> logged;
+  ForEachRepair(report, [&](const Repair& r) {
+    if (r.file == paths_.file_list) logged.push_back(r);
+  });
+  ASSERT_EQ(logged.size(), in_memory.size());
+  for (std::size_t i = 0; i < logged.size(); ++i) {
+    ASSERT_EQ(
+        std::tie(logged[i].action, logged[i].line, logged[i].name, logged[i].detail),
+        std::tie(in_memory[i].action, in_memory[i].line, in_memory[i].name, in_memory[i].detail))
+        << i;
+  }
 }
 
 }  // namespace

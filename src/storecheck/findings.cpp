@@ -63,6 +63,11 @@ void SortFindings(std::vector<Finding>& findings) {
   });
 }
 
+Repair RemovedRepeat(const std::string& file, const RepeatLog::Entry& entry) {
+  return {RepairAction::kRemovedRepeat, file, entry.line, entry.name,
+          "first on line " + std::to_string(entry.first_line)};
+}
+
 std::string_view ActionId(RepairAction action) {
   switch (action) {
     case RepairAction::kRemovedRepeat:

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "repeat_log.h"
+
 namespace loomreg {
 
 enum class Severity {
@@ -67,6 +69,16 @@ struct Repair {
   std::optional<std::string> name;
   std::string detail;
 };
+
+// The repeats removed from one list, logged apart from the other repairs (see RepeatLog): in
+// report order they stand before the repair numbered `at`, or last when `at` is the count.
+struct LoggedRepairs {
+  std::size_t at;
+  RepeatLog log;
+};
+
+// The repair a logged removal stands for.
+Repair RemovedRepeat(const std::string& file, const RepeatLog::Entry& entry);
 
 std::string_view ActionId(RepairAction action);
 

@@ -105,7 +105,7 @@ void WriteJson(const CheckReport& report, std::string_view version, Output& out)
       doc.Raw("repaired", report.repair_skipped ? "false" : "true");
       doc.Raw("repairs", "[");
       bool first = true;
-      for (const Repair& r : *report.repairs) {
+      ForEachRepair(report, [&](const Repair& r) {
         out << (first ? "\n" : ",\n");
         first = false;
         Object item(out);
@@ -114,13 +114,13 @@ void WriteJson(const CheckReport& report, std::string_view version, Output& out)
         item.Line(r.line);
         item.Name(r.name);
         item.String("detail", r.detail);
-      }
+      });
       out << "\n]";
     }
     doc.Raw("findings", "[");
     if (report.check != nullptr) {
       bool first = true;
-      for (const Finding& f : report.check->findings) {
+      ForEachFinding(*report.check, [&](const Finding& f) {
         out << (first ? "\n" : ",\n");
         first = false;
         Object item(out);
@@ -134,7 +134,7 @@ void WriteJson(const CheckReport& report, std::string_view version, Output& out)
         if (f.age_seconds >= 0) {
           item.Number("age_seconds", static_cast<std::uint64_t>(f.age_seconds));
         }
-      }
+      });
       if (!first) out << '\n';
     }
     out << ']';

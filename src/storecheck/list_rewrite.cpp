@@ -4,8 +4,8 @@
 
 namespace loomreg {
 
-ListRewriter::ListRewriter(const RewritePlan& plan, std::string file)
-    : plan_(plan), file_(std::move(file)) {}
+ListRewriter::ListRewriter(const RewritePlan& plan, std::string file, RepeatLog* removed)
+    : plan_(plan), file_(std::move(file)), removed_(removed) {}
 
 void ListRewriter::Line(const TextLine& line, std::string& out) {
   if (!plan_.each_once) {
@@ -38,8 +38,12 @@ void ListRewriter::Line(const TextLine& line, std::string& out) {
       if (!sighting.is_new) {
         keep = false;
         any_removed = true;
-        repairs_.push_back({RepairAction::kRemovedRepeat, file_, line.number, std::string(word),
-                            "first on line " + std::to_string(sighting.first_line)});
+        if (removed_ != nullptr) {
+          removed_->Add(line.number, sighting.first_line, word);
+        } else {
+          repairs_.push_back({RepairAction::kRemovedRepeat, file_, line.number, std::string(word),
+                              "first on line " + std::to_string(sighting.first_line)});
+        }
       }
     }
     words.push_back({word, text.substr(word_end, i - word_end), keep});

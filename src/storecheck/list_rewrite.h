@@ -17,6 +17,7 @@
 #include "findings.h"
 #include "list_reader.h"
 #include "name_index.h"
+#include "repeat_log.h"
 
 namespace loomreg {
 
@@ -27,22 +28,28 @@ struct RewritePlan {
 
 class ListRewriter {
  public:
-  // `file` names the list in the repairs recorded.
-  ListRewriter(const RewritePlan& plan, std::string file);
+  // `file` names the list in the repairs recorded. With `removed`, the repeats taken out go
+  // there rather than into repairs().
+  ListRewriter(const RewritePlan& plan, std::string file, RepeatLog* removed = nullptr);
 
   // Appends the rewritten form of the next line of the list to `out`.
   void Line(const TextLine& line, std::string& out);
   // Appends the names to add; call once, after the last line.
   void Finish(std::string& out);
 
-  // What the rewrite changed, in the order of the list.
+  // What the rewrite changed, in the order of the list (the logged removals first).
   const std::vector<Repair>& repairs() const { return repairs_; }
+  // Whether the rewrite changed anything.
+  bool changed() const {
+    return !repairs_.empty() || (removed_ != nullptr && removed_->size() > 0);
+  }
 
  private:
   void End(const TextLine& line, std::string& out);
 
   const RewritePlan& plan_;
   std::string file_;
+  RepeatLog* removed_;
   NameIndex seen_;
   std::vector<Repair> repairs_;
 };

@@ -62,8 +62,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // The rewrite itself; returns why it failed, or the empty text.
-std::string Rewrite(const std::string& path, const RewritePlan& plan,
-                    std::vector<Repair>& changes) {
+std::string Rewrite(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes,
+                    RepeatLog* removed) {
   struct stat before;
   if (::lstat(path.c_str(), &before) != 0) {
     if (errno == ENOENT) return "the list does not exist yet; the next save creates it";
@@ -94,7 +94,7 @@ std::string Rewrite(const std::string& path, const RewritePlan& plan,
     return Status::SystemError("cannot give the old list's owner to", temp.path(), errno).message();
   }
 
-  ListRewriter rewriter(plan, path);
+  ListRewriter rewriter(plan, path, removed);
   LineReader reader(in.get());
   std::string out;
   TextLine line;
@@ -113,7 +113,7 @@ std::string Rewrite(const std::string& path, const RewritePlan& plan,
     return Status::SystemError("cannot read", path, reader.error()).message();
   rewriter.Finish(out);
   if (!flush()) return Status::SystemError("cannot write", temp.path(), errno).message();
-  if (rewriter.repairs().empty()) return {};  // nothing to change after all
+  if (!rewriter.changed()) return {};  // nothing to change after all
 
   if (::fsync(temp.fd().get()) != 0) {
     return Status::SystemError("cannot flush", temp.path(), errno).message();
@@ -146,17 +146,21 @@ std::string Rewrite(const std::string& path, const RewritePlan& plan,
 
 }  // namespace
 
-void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs) {
+void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs,
+                std::vector<LoggedRepairs>* removed) {
   std::vector<Repair> changes;
-  std::string why = Rewrite(path, plan, changes);
+  RepeatLog log(path);
+  std::string why = Rewrite(path, plan, changes, removed != nullptr ? &log : nullptr);
   if (!why.empty()) {
+    // The list stands as it was: nothing was removed after all.
     repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt, std::move(why)});
     return;
   }
+  if (log.size() > 0) removed->push_back({repairs.size(), std::move(log)});
   for (Repair& change : changes) repairs.push_back(std::move(change));
 }
 
-std::vector<Repair> RepairStore(const CheckResult& check) {
+std::vector<Repair> RepairStore(const CheckResult& check, std::vector<LoggedRepairs>* removed) {
   std::vector<Repair> repairs;
   for (const std::string& path : check.leftovers) {
     if (::unlink(path.c_str()) == 0) {
@@ -167,7 +171,7 @@ std::vector<Repair> RepairStore(const CheckResult& check) {
                          Status::SystemError("cannot remove", path, errno).message()});
     }
   }
-  for (const auto& [path, plan] : check.rewrites) RepairList(path, plan, repairs);
+  for (const auto& [path, plan] : check.rewrites) RepairList(path, plan, repairs, removed);
   return repairs;
 }
 

@@ -17,10 +17,15 @@ namespace loomreg {
 // nothing did, in `repairs`; a list that needs no change is left untouched. A list that is a
 // symbolic link, has other hard links or does not exist is left alone: a rename would cut the
 // link, and the next save creates a missing list.
-void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs);
+// With `removed`, the repeats taken out are logged there (at the position in `repairs` where
+// they belong) rather than added to `repairs`, whatever their number.
+void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs,
+                std::vector<LoggedRepairs>* removed = nullptr);
 
-// Everything a check found to repair, in path order, leftovers first.
-std::vector<Repair> RepairStore(const CheckResult& check);
+// Everything a check found to repair, in path order, leftovers first; with `removed`, the
+// repeats taken out are logged there, as by RepairList.
+std::vector<Repair> RepairStore(const CheckResult& check,
+                                std::vector<LoggedRepairs>* removed = nullptr);
 
 }  // namespace loomreg
 

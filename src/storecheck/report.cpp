@@ -70,15 +70,33 @@ int CheckReport::exit_status() const {
   return Count(Severity::kProblem) > 0 || NotRepaired() > 0 ? kExitProblems : kExitClean;
 }
 
+void ForEachRepair(const CheckReport& report, const std::function<void(const Repair&)>& visit) {
+  if (report.repairs == nullptr) return;
+  auto logged_at = [&](std::size_t at) {
+    if (report.removed == nullptr) return;
+    for (const LoggedRepairs& logged : *report.removed) {
+      if (logged.at != at) continue;
+      RepeatLog::Reader reader(logged.log);
+      RepeatLog::Entry entry;
+      while (reader.Next(entry)) visit(RemovedRepeat(logged.log.file(), entry));
+    }
+  };
+  for (std::size_t i = 0; i < report.repairs->size(); ++i) {
+    logged_at(i);
+    visit((*report.repairs)[i]);
+  }
+  logged_at(report.repairs->size());
+}
+
 std::string EscapeLine(std::string_view text) { return EscapeForLine(text); }
 
 void WriteText(const CheckReport& report, Output& out) {
   if (report.repairs != nullptr) {
     std::size_t made = 0;
-    for (const Repair& r : *report.repairs) {
+    ForEachRepair(report, [&](const Repair& r) {
       WriteRepair(r, out);
       if (r.action != RepairAction::kNotRepaired && r.action != RepairAction::kWarning) ++made;
-    }
+    });
     const std::size_t failed = report.NotRepaired();
     if (report.repair_skipped) {
       out << "nothing repaired: the store could not be read whole\n";
@@ -92,7 +110,7 @@ void WriteText(const CheckReport& report, Output& out) {
     }
   }
   if (report.check != nullptr) {
-    for (const Finding& f : report.check->findings) WriteFinding(f, out);
+    ForEachFinding(*report.check, [&](const Finding& f) { WriteFinding(f, out); });
   }
   out << Plural(report.Count(Severity::kProblem), "problem", "problems") << ", "
       << Plural(report.Count(Severity::kNote), "note", "notes");

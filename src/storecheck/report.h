@@ -6,6 +6,7 @@
 #ifndef LOOMREG_STORECHECK_REPORT_H
 #define LOOMREG_STORECHECK_REPORT_H
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,16 +24,21 @@ enum ExitStatus {
 };
 
 struct CheckReport {
-  const CheckResult* check = nullptr;            // null when the store could not be checked
-  const std::vector<Repair>* repairs = nullptr;  // null unless repairing
-  std::vector<std::string> errors;               // what could not be read
-  bool repair_skipped = false;                   // repairing, but the store was not read whole
+  const CheckResult* check = nullptr;                   // null when the store could not be checked
+  const std::vector<Repair>* repairs = nullptr;         // null unless repairing
+  const std::vector<LoggedRepairs>* removed = nullptr;  // repeats removed, logged apart, if any
+  std::vector<std::string> errors;                      // what could not be read
+  bool repair_skipped = false;  // repairing, but the store was not read whole
 
   std::size_t Count(Severity severity) const;
   // How many repairs were needed but could not be made.
   std::size_t NotRepaired() const;
   int exit_status() const;
 };
+
+// Calls `visit` for every repair in order: `repairs` with the logged removals in their places.
+// The repair passed is valid only during the call.
+void ForEachRepair(const CheckReport& report, const std::function<void(const Repair&)>& visit);
 
 // `text` with control bytes, DEL and '\' escaped as \xNN and \\, for one line of text.
 std::string EscapeLine(std::string_view text);
