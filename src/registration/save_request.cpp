@@ -1,21 +1,16 @@
 #include "save_request.h"
 
 #include <array>
-#include <cstdio>
-#include <cstring>
 
+#include "message_text.h"
 #include "name_rules.h"
-#include "siteconfig.h"
-#include "store_lock.h"
+#include "store_layout.h"
 
 namespace loomreg {
 namespace {
 
-constexpr std::size_t kMaxValue = 255;
-constexpr std::size_t kMaxPath = 255;
 constexpr std::string_view kFileKey = "filename_arg=";
 constexpr std::string_view kUploadKey = "upload_arg=";
-constexpr std::string_view kSharedUpload = "FileData";
 
 struct Word {
   std::string_view key;
@@ -92,28 +87,28 @@ Command ParseCommandLine(int argc, const char* const* argv) {
 }
 
 SavePaths BuildSavePaths(const SaveRequest& r) {
-  std::string values = SetValueFileDir;
+  StorePaths store = PathsFromTable();
   return {
-      .lock = std::string(SetValueFileListDir) + std::string(kLockFileName),
-      .history = std::string(SetValueFileListDir) + "SetValueList",
-      .machine_files = MachineFDir + r.machine,
-      .machine_list = MachineListFile,
-      .file_list = values + "FileList",
-      .style_dir = values + r.style,
-      .upload = values + r.upload.value_or(std::string(kSharedUpload)),
-      .stored = values + r.style + "/" + r.file,
-      .kind_list = std::string(StyleListDir) + "KindList",
-      .style_files = StyleFileDir + r.style,
-      .stamp = MachineDir + r.machine,
+      .lock = store.lock,
+      .history = store.history,
+      .machine_files = store.MachineFiles(r.machine),
+      .machine_list = store.machine_list,
+      .file_list = store.file_list,
+      .style_dir = store.StyleDir(r.style),
+      .upload = r.upload ? store.NamedUpload(*r.upload) : store.upload,
+      .stored = store.Stored(r.style, r.file),
+      .kind_list = store.kind_list,
+      .style_files = store.StyleFiles(r.style),
+      .stamp = store.Stamp(r.machine),
   };
 }
 
 std::string CheckSaveRequest(const SaveRequest& r) {
   for (const Word& word : kWords) {
     const std::string& value = r.*word.value;
-    if (value.size() > kMaxValue) {
+    if (value.size() > kMaxBytes) {
       return "the value of \"" + std::string(word.key) + "\" is " + std::to_string(value.size()) +
-             " bytes long (at most 255)";
+             " bytes long (at most " + std::to_string(kMaxBytes) + ")";
     }
   }
   for (const std::string& why : {CheckName("file name", r.file), CheckName("style", r.style),
@@ -124,12 +119,13 @@ std::string CheckSaveRequest(const SaveRequest& r) {
     return "style " + QuoteForMessage(r.style) + " is a reserved name";
   }
   if (r.upload) {
-    if (r.upload->size() > kMaxValue) {
+    if (r.upload->size() > kMaxBytes) {
       return "the value of \"" + std::string(kUploadKey) + "\" is " +
-             std::to_string(r.upload->size()) + " bytes long (at most 255)";
+             std::to_string(r.upload->size()) + " bytes long (at most " +
+             std::to_string(kMaxBytes) + ")";
     }
     if (std::string why = CheckName("upload", *r.upload); !why.empty()) return why;
-    if (*r.upload == "FileList") {
+    if (*r.upload == kFileListName) {
       return "upload " + QuoteForMessage(*r.upload) + " is a reserved name";
     }
   }
@@ -137,40 +133,18 @@ std::string CheckSaveRequest(const SaveRequest& r) {
        {CheckOneLine("beam", r.beam), CheckOneLine("comment", r.comment)}) {
     if (!why.empty()) return why;
   }
-  if (!PathTableIsComplete()) {
-    return "the data store paths of ./KVR_PATH.inf are longer than 255 bytes";
-  }
+  if (Status table = CheckPathTable(); !table.ok()) return table.message();
   SavePaths paths = BuildSavePaths(r);
   for (const std::string* path :
        {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list, &paths.file_list,
         &paths.style_dir, &paths.upload, &paths.stored, &paths.kind_list, &paths.style_files,
         &paths.stamp}) {
-    if (path->size() > kMaxPath) {
+    if (path->size() > kMaxBytes) {
       return "path " + QuoteForMessage(*path) + " is " + std::to_string(path->size()) +
-             " bytes long (at most 255)";
+             " bytes long (at most " + std::to_string(kMaxBytes) + ")";
     }
   }
   return {};
-}
-
-std::string QuoteForMessage(std::string_view text) {
-  return "\"" + EscapeForLine(text, true) + "\"";
-}
-
-std::string EscapeForLine(std::string_view text, bool escape_quotes) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02x", c);
-      escaped += code;
-    } else {
-      if (c == '\\' || (escape_quotes && c == '"')) escaped += '\\';
-      escaped += static_cast<char>(c);
-    }
-  }
-  return escaped;
 }
 
 }  // namespace loomreg

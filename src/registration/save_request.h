@@ -57,13 +57,6 @@ SavePaths BuildSavePaths(const SaveRequest& request);
 // table. A refused request changes nothing.
 std::string CheckSaveRequest(const SaveRequest& request);
 
-// `text` quoted for a one-line message: controls, DEL, '"' and '\' are escaped.
-std::string QuoteForMessage(std::string_view text);
-
-// `text` made safe for one line of a message: controls and DEL as \xHH, '\' doubled, and '"'
-// escaped too when `escape_quotes`.
-std::string EscapeForLine(std::string_view text, bool escape_quotes = false);
-
 }  // namespace loomreg
 
 #endif

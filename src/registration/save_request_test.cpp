@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "message_text.h"
 #include "siteconfig.h"
 #include "test_support.h"
 
@@ -163,10 +164,6 @@ TEST_F(CheckSaveRequestTest, RefusesEverythingWhenTheDataRootIsTooLong) {
   testing::WriteFile("KVR_PATH.inf", "KVR=/kvr\nKVRDATA=/" + std::string(226, 'd') + "\n");
   BuildPathTable();
   EXPECT_NE(CheckSaveRequest(Good()), "");
-}
-
-TEST(QuoteForMessageTest, KeepsMessagesOnOneLine) {
-  EXPECT_EQ(QuoteForMessage("a\r\nb\x7f\"\\\xe9"), "\"a\\x0d\\x0ab\\x7f\\\"\\\\\xe9\"");
 }
 
 }  // namespace

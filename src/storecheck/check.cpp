@@ -12,9 +12,9 @@
 #include "file_io.h"
 #include "list_reader.h"
 #include "machine_stamp.h"
+#include "message_text.h"
 #include "name_index.h"
 #include "name_rules.h"
-#include "save_request.h"
 #include "store_location.h"
 
 namespace loomreg {

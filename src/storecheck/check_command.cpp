@@ -17,10 +17,9 @@
 #include "check.h"
 #include "json.h"
 #include "loomreg_version.h"
-#include "register_save.h"
+#include "message_text.h"
 #include "repair.h"
 #include "report.h"
-#include "save_request.h"
 #include "siteconfig.h"
 #include "store_location.h"
 #include "store_lock.h"
@@ -91,8 +90,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
 }
 
 void Complain(std::string_view message) {
-  std::string line = "loomreg-check: " + EscapeLine(message) + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
+  WriteDiagnostic("loomreg-check", EscapeForLine(message));
 }
 
 // While it lives, SIGINT and SIGQUIT are ignored here, as system() does while its command runs.
@@ -142,8 +140,7 @@ int SpawnWithDefaultSignals(pid_t* pid, const char* const* command) {
 
 std::string LockFailure(const StoreLock& lock, StoreLock::Result result) {
   if (result == StoreLock::Result::kTimedOut) {
-    return "the data store stayed locked by a save for " + std::to_string(kLockWait.count()) +
-           " seconds";
+    return StayedLockedText("a save");
   }
   return lock.error() + MissingStoreHint(lock.error_number());
 }
@@ -225,7 +222,7 @@ int CheckMain(int argc, const char* const* argv) {
   const std::optional<Options> parsed = ParseOptions(argc, argv, wrong);
   if (!parsed) {
     Complain(wrong);
-    (void)!::write(STDERR_FILENO, kUsage.data(), kUsage.size());
+    (void)WriteAll(STDERR_FILENO, kUsage);
     return kExitUnreadable;
   }
   const Options& options = *parsed;
@@ -243,14 +240,14 @@ int CheckMain(int argc, const char* const* argv) {
   CheckReport report;
   BuildPathTable();
   if (options.hold != nullptr) {
-    if (!PathTableIsComplete()) {
-      Complain("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
+    if (Status table = CheckPathTable(); !table.ok()) {
+      Complain(table.message());
       return 125;
     }
     return Hold(PathsFromTable(), options.hold);
   }
-  if (!PathTableIsComplete()) {
-    report.errors.push_back("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
+  if (Status table = CheckPathTable(); !table.ok()) {
+    report.errors.push_back(table.message());
     return Finish(report, options);
   }
   const StorePaths paths = PathsFromTable();

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "save_request.h"
+#include "message_text.h"
 
 namespace loomreg {
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "file_io.h"
-#include "save_request.h"
+#include "message_text.h"
 #include "siteconfig.h"
 
 namespace loomreg {

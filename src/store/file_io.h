@@ -1,7 +1,7 @@
 // Thin RAII layer over the POSIX calls the catalogue operations need. Every failure carries
 // what was being done, to which file, and the system's error text.
-#ifndef LOOMREG_REGISTRATION_FILE_IO_H
-#define LOOMREG_REGISTRATION_FILE_IO_H
+#ifndef LOOMREG_STORE_FILE_IO_H
+#define LOOMREG_STORE_FILE_IO_H
 
 #include <sys/types.h>
 

@@ -34,6 +34,11 @@ int OpenLockFile(const char* path, StoreLock::Mode mode) {
 
 }  // namespace
 
+std::string StayedLockedText(std::string_view holder) {
+  return "the data store stayed locked by " + std::string(holder) + " for " +
+         std::to_string(kLockWait.count()) + " seconds";
+}
+
 StoreLock::Result StoreLock::Acquire(const char* lock_file,
                                      std::chrono::steady_clock::time_point deadline, Mode mode) {
   error_.clear();
