@@ -122,8 +122,8 @@ Status StoreUpload(const SavePaths& paths, const std::string& file) {
 }  // namespace
 
 int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_point lock_deadline) {
-  if (std::string why = CheckSaveRequest(r); !why.empty()) {
-    Report("refused: " + why);
+  if (Status refused = CheckRequest(r); !refused.ok()) {
+    Report("refused: " + refused.message());
     return -1;
   }
   const SavePaths paths = BuildSavePaths(r);

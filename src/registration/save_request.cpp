@@ -31,21 +31,32 @@ bool StartsWith(const char* word, std::string_view prefix) {
 
 // A file name, style or machine becomes a path component: it must name one entry inside its
 // directory, and be read back as one word from the lists.
-std::string CheckName(std::string_view what, std::string_view name) {
+Status CheckName(std::string_view what, std::string_view name) {
   std::string_view fault = NameFault(name);
   if (fault.empty()) return {};
   std::string why(what);
   if (!name.empty()) why += " " + QuoteForMessage(name);
   why += " ";
   why += fault;
-  return why;
+  return Status::Error(std::move(why));
 }
 
-std::string CheckOneLine(std::string_view what, std::string_view value) {
+Status CheckOneLine(std::string_view what, std::string_view value) {
   if (value.find_first_of("\r\n") != std::string_view::npos) {
-    return std::string(what) + " " + QuoteForMessage(value) + " contains a line break";
+    return Status::Error(std::string(what) + " " + QuoteForMessage(value) +
+                         " contains a line break");
   }
   return {};
+}
+
+// "<what> is N bytes long (at most 255)", for a value or path over the limit.
+std::string LengthText(std::size_t size) {
+  return " is " + std::to_string(size) + " bytes long (at most " + std::to_string(kMaxBytes) + ")";
+}
+
+Status CheckValueLength(std::string_view key, std::string_view value) {
+  if (value.size() <= kMaxBytes) return {};
+  return Status::Error("the value of \"" + std::string(key) + "\"" + LengthText(value.size()));
 }
 
 }  // namespace
@@ -103,45 +114,35 @@ SavePaths BuildSavePaths(const SaveRequest& r) {
   };
 }
 
-std::string CheckSaveRequest(const SaveRequest& r) {
+Status CheckRequest(const SaveRequest& r) {
   for (const Word& word : kWords) {
-    const std::string& value = r.*word.value;
-    if (value.size() > kMaxBytes) {
-      return "the value of \"" + std::string(word.key) + "\" is " + std::to_string(value.size()) +
-             " bytes long (at most " + std::to_string(kMaxBytes) + ")";
-    }
+    if (Status s = CheckValueLength(word.key, r.*word.value); !s.ok()) return s;
   }
-  for (const std::string& why : {CheckName("file name", r.file), CheckName("style", r.style),
-                                 CheckName("machine", r.machine)}) {
-    if (!why.empty()) return why;
+  for (const Status& s : {CheckName("file name", r.file), CheckName("style", r.style),
+                          CheckName("machine", r.machine)}) {
+    if (!s.ok()) return s;
   }
   if (IsReservedStyle(r.style)) {
-    return "style " + QuoteForMessage(r.style) + " is a reserved name";
+    return Status::Error("style " + QuoteForMessage(r.style) + " is a reserved name");
   }
   if (r.upload) {
-    if (r.upload->size() > kMaxBytes) {
-      return "the value of \"" + std::string(kUploadKey) + "\" is " +
-             std::to_string(r.upload->size()) + " bytes long (at most " +
-             std::to_string(kMaxBytes) + ")";
-    }
-    if (std::string why = CheckName("upload", *r.upload); !why.empty()) return why;
+    if (Status s = CheckValueLength(kUploadKey, *r.upload); !s.ok()) return s;
+    if (Status s = CheckName("upload", *r.upload); !s.ok()) return s;
     if (*r.upload == kFileListName) {
-      return "upload " + QuoteForMessage(*r.upload) + " is a reserved name";
+      return Status::Error("upload " + QuoteForMessage(*r.upload) + " is a reserved name");
     }
   }
-  for (const std::string& why :
-       {CheckOneLine("beam", r.beam), CheckOneLine("comment", r.comment)}) {
-    if (!why.empty()) return why;
+  for (const Status& s : {CheckOneLine("beam", r.beam), CheckOneLine("comment", r.comment)}) {
+    if (!s.ok()) return s;
   }
-  if (Status table = CheckPathTable(); !table.ok()) return table.message();
+  if (Status s = CheckPathTable(); !s.ok()) return s;
   SavePaths paths = BuildSavePaths(r);
   for (const std::string* path :
        {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list, &paths.file_list,
         &paths.style_dir, &paths.upload, &paths.stored, &paths.kind_list, &paths.style_files,
         &paths.stamp}) {
     if (path->size() > kMaxBytes) {
-      return "path " + QuoteForMessage(*path) + " is " + std::to_string(path->size()) +
-             " bytes long (at most " + std::to_string(kMaxBytes) + ")";
+      return Status::Error("path " + QuoteForMessage(*path) + LengthText(path->size()));
     }
   }
   return {};

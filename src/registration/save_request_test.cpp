@@ -90,6 +90,9 @@ TEST(ParseCommandLineTest, InformationalOptionsNeedExactlyTwoWords) {
   EXPECT_EQ(Parse({"loomreg", "--verbose"}).kind, CommandKind::kSave);
 }
 
+// Why the request is refused, or the empty text when it may go ahead.
+std::string CheckSaveRequest(const SaveRequest& r) { return CheckRequest(r).message(); }
+
 class CheckSaveRequestTest : public ::testing::Test {
  protected:
   void SetUp() override { BuildPathTable(); }
