@@ -1,7 +1,6 @@
 #include "store_lock.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -51,11 +50,9 @@ StoreLock::Result StoreLock::Acquire(const char* lock_file,
   };
   fd_ = Fd(OpenLockFile(lock_file, mode));
   if (!fd_.valid()) return unavailable("cannot open");
-  struct stat st;
-  if (::fstat(fd_.get(), &st) != 0) return unavailable("cannot open");
-  if (!S_ISREG(st.st_mode)) {
-    errno_ = EINVAL;
-    error_ = std::string("cannot lock ") + lock_file + ": not a regular file";
+  if (Status regular = RequireRegular(fd_.get(), "cannot lock", lock_file); !regular.ok()) {
+    errno_ = regular.error() != 0 ? regular.error() : EINVAL;
+    error_ = regular.message();
     fd_ = Fd();
     return Result::kUnavailable;
   }
