@@ -33,9 +33,9 @@ int OpenLockFile(const char* path, StoreLock::Mode mode) {
 
 }  // namespace
 
-std::string StayedLockedText(std::string_view holder) {
+std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait) {
   return "the data store stayed locked by " + std::string(holder) + " for " +
-         std::to_string(kLockWait.count()) + " seconds";
+         std::to_string(wait.count()) + " seconds";
 }
 
 StoreLock::Result StoreLock::Acquire(const char* lock_file,

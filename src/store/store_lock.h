@@ -17,7 +17,7 @@ inline constexpr std::string_view kLockFileName = ".lock";
 inline constexpr std::chrono::seconds kLockWait{10};
 
 // "the data store stayed locked by <holder> for 10 seconds": a wait for the lock that ran out.
-std::string StayedLockedText(std::string_view holder);
+std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait = kLockWait);
 
 // An open-file-description lock (F_OFD_SETLK) on the store's lock file, held until destruction.
 // Saves and repairs take it exclusively, a read-only check shared. Unlike flock() on a

@@ -138,9 +138,10 @@ int SpawnWithDefaultSignals(pid_t* pid, const char* const* command) {
   return err;
 }
 
-std::string LockFailure(const StoreLock& lock, StoreLock::Result result) {
+std::string LockFailure(const StoreLock& lock, StoreLock::Result result,
+                        std::chrono::seconds lock_wait) {
   if (result == StoreLock::Result::kTimedOut) {
-    return StayedLockedText("a save");
+    return StayedLockedText("a save", lock_wait);
   }
   return lock.error() + MissingStoreHint(lock.error_number());
 }
@@ -148,12 +149,13 @@ std::string LockFailure(const StoreLock& lock, StoreLock::Result result) {
 // A check under a shared lock, so that it sees the store between saves. A store whose lock
 // file can be neither opened nor created (a read-only copy, say) is read without the lock, and
 // the report says so.
-std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std::string>& errors) {
+std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std::string>& errors,
+                                       std::chrono::seconds lock_wait) {
   StoreLock lock;
   StoreLock::Result locked = lock.Acquire(
-      paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait, StoreLock::Mode::kShared);
+      paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait, StoreLock::Mode::kShared);
   if (locked == StoreLock::Result::kTimedOut) {
-    errors.push_back(LockFailure(lock, locked));
+    errors.push_back(LockFailure(lock, locked, lock_wait));
     return std::nullopt;
   }
   CheckResult result = CheckStore(paths, std::time(nullptr));
@@ -170,12 +172,12 @@ std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std:
 // Runs `command` under the store lock and returns its exit status: 128 + the signal when a
 // signal ended it, 127 when it cannot be found, 126 when it cannot be run, 125 when the lock
 // cannot be taken.
-int Hold(const StorePaths& paths, const char* const* command) {
+int Hold(const StorePaths& paths, const char* const* command, std::chrono::seconds lock_wait) {
   StoreLock lock;
   StoreLock::Result locked =
-      lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait);
+      lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait);
   if (locked != StoreLock::Result::kLocked) {
-    Complain(LockFailure(lock, locked));
+    Complain(LockFailure(lock, locked, lock_wait));
     return 125;
   }
   // Ctrl-C reaches the command, which ends; the lock is released only after it has.
@@ -217,7 +219,7 @@ int Finish(CheckReport& report, const Options& options) {
 
 }  // namespace
 
-int CheckMain(int argc, const char* const* argv) {
+int CheckMain(int argc, const char* const* argv, std::chrono::seconds lock_wait) {
   std::string wrong;
   const std::optional<Options> parsed = ParseOptions(argc, argv, wrong);
   if (!parsed) {
@@ -244,7 +246,7 @@ int CheckMain(int argc, const char* const* argv) {
       Complain(table.message());
       return 125;
     }
-    return Hold(PathsFromTable(), options.hold);
+    return Hold(PathsFromTable(), options.hold, lock_wait);
   }
   if (Status table = CheckPathTable(); !table.ok()) {
     report.errors.push_back(table.message());
@@ -263,9 +265,9 @@ int CheckMain(int argc, const char* const* argv) {
       // waiting meanwhile finds the repaired lists.
       StoreLock lock;
       StoreLock::Result locked =
-          lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait);
+          lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait);
       if (locked != StoreLock::Result::kLocked) {
-        report.errors.push_back(LockFailure(lock, locked));
+        report.errors.push_back(LockFailure(lock, locked, lock_wait));
         report.repair_skipped = true;
         return Finish(report, options);
       }
@@ -286,7 +288,7 @@ int CheckMain(int argc, const char* const* argv) {
   }
 
   // After a repair, what is left is reported from a fresh check.
-  std::optional<CheckResult> result = CheckShared(paths, report.errors);
+  std::optional<CheckResult> result = CheckShared(paths, report.errors, lock_wait);
   if (result) {
     report.check = &*result;
     report.errors.insert(report.errors.end(), result->errors.begin(), result->errors.end());
