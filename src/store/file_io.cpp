@@ -43,8 +43,6 @@ int Fd::Close() {
   return result == 0 ? 0 : errno;
 }
 
-namespace {
-
 int OpenRetrying(const char* path, int flags) {
   int fd;
   do {
@@ -52,8 +50,6 @@ int OpenRetrying(const char* path, int flags) {
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
-
-}  // namespace
 
 Fd OpenFile(const char* path, OpenMode mode, bool* created) {
   if (created) *created = false;

@@ -67,6 +67,9 @@ enum class OpenMode {
 // directory entry of a file it created.
 enum class Durability { kDurable, kVolatile };
 
+// open(path, flags, 0666), retried after a signal: the one open() of every store file.
+int OpenRetrying(const char* path, int flags);
+
 // Opens `path`; on failure returns an invalid Fd with errno set. `created` (if given) tells
 // whether this call may have created the file. A symbolic link as the last component is never
 // followed (ELOOP), and a FIFO never blocks the open.

@@ -9,14 +9,6 @@
 namespace loomreg {
 namespace {
 
-int OpenRetrying(const char* path, int flags) {
-  int fd;
-  do {
-    fd = ::open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 // Opens the lock file, creating it when missing. A write lock needs write access; a read lock
 // needs only read access, so a shared lock is still possible on a store that is read-only for
 // this user.

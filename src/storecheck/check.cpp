@@ -225,8 +225,8 @@ class Checker {
         ++words;
         if (word.size() > kMaxWord) {
           Add(FindingKind::kLongWord, path, line.number, std::nullopt,
-              "a word of " + std::to_string(word.size()) +
-                  " bytes: longer than 255, it never equals a name");
+              "a word of " + std::to_string(word.size()) + " bytes: longer than " +
+                  std::to_string(kMaxWord) + ", it never equals a name");
         } else {
           on_word(word, line.number);
         }
