@@ -1,7 +1,7 @@
 # What `cmake --install` puts where. Every destination is relative to the install prefix.
 #
 #   bin/                       loomreg, loomreg-check, loomreg-mkstore, loomreg-save
-#   include/loomreg/           formdata.h, siteconfig.h
+#   include/loomreg/           formdata.h, siteconfig.h, loomreg_version.h
 #   lib/                       libloomreg_formdata.a, libloomreg_siteconfig.a
 #   lib/cmake/loomreg/         the package config: find_package(loomreg) gives the imported
 #                              targets loomreg::formdata and loomreg::siteconfig
@@ -19,6 +19,9 @@ install(PROGRAMS scripts/loomreg-mkstore scripts/loomreg-save
 install(TARGETS loomreg_formdata loomreg_siteconfig EXPORT loomregTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/loomreg)
+# The version as C macros, beside the headers of the libraries.
+install(FILES ${PROJECT_BINARY_DIR}/generated/loomreg_version.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/loomreg)
 install(EXPORT loomregTargets NAMESPACE loomreg:: DESTINATION ${LOOMREG_CMAKE_DIR})
 # The libraries the C++ compiler links beyond what the C compiler does (with g++: stdc++ and m),
 # for programs that link the libraries with the C compiler.

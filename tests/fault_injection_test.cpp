@@ -77,6 +77,18 @@ INSTANTIATE_TEST_SUITE_P(Flush, StepFaultTest,
                                            Fault{"fsync:kvrdata/StyleFile:0:EIO", 7, 8},
                                            Fault{"fsync:Machine/M1:0:EIO", 8, 9}));
 
+// A file system that refuses the no-replace flag of renameat2 itself: the upload is filed by
+// link and unlink instead, and the save succeeds.
+TEST(StoreFallbackTest, ARefusedNoReplaceRenameFilesTheUploadByLink) {
+  Store store;
+  store.Upload("v1");
+  ProcessResult run = store.Save({}, FaultEnv("rename:SetValueFile/FileData:1:EINVAL"));
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(store.RunStatus(), "0\r\n");
+  ExpectStepsDone(store, 9, "v1");
+}
+
 // A failing open or write of the run-status file, and the one line that says so.
 struct RunStatusFault {
   const char* rule;

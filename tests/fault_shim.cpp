@@ -29,8 +29,9 @@ struct Rule {
 
 int ErrnoByName(std::string_view name) {
   static const std::pair<std::string_view, int> kNames[] = {
-      {"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EACCES", EACCES}, {"EROFS", EROFS},
-      {"ENOENT", ENOENT}, {"EDQUOT", EDQUOT}, {"EPERM", EPERM},   {"EXDEV", EXDEV},
+      {"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EACCES", EACCES},
+      {"EROFS", EROFS}, {"ENOENT", ENOENT}, {"EDQUOT", EDQUOT},
+      {"EPERM", EPERM}, {"EXDEV", EXDEV},   {"EINVAL", EINVAL},
   };
   for (const auto& [text, value] : kNames) {
     if (text == name) return value;

@@ -31,6 +31,9 @@ for header in formdata.h siteconfig.h; do
   cmp -s "$source/src/${header%.h}/$header" "$work/prefix/$(grep -m1 "/$header\$" "$manifest")" ||
     fail "installed $header differs from the source"
 done
+grep -qxF "#define LOOMREG_VERSION \"$version\"" \
+  "$work/prefix/$(grep -m1 '/loomreg_version.h$' "$manifest")" ||
+  fail "the installed loomreg_version.h does not give version $version"
 ! grep -rqF -e "$build" -e "$source" "$work/prefix" --include='*.cmake' ||
   fail "the package config names the build or source tree"
 

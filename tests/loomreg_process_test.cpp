@@ -165,6 +165,20 @@ TEST(LoomregProcessTest, InformationalOptionsTouchNothing) {
   EXPECT_EQ(store.Snapshot(), before);
 }
 
+// A data root that cannot fit in the path table: --paths shows no paths, only why.
+TEST(LoomregProcessTest, PathsOfADataRootOver255BytesAreRefused) {
+  Store store;
+  std::string kvr = "/";
+  for (int i = 0; i < 120; ++i) kvr += "k/";
+  // The data root, relative to KVR, climbs 120 levels: 362 bytes.
+  WriteFile(store.app() / "KVR_PATH.inf", "KVR=" + kvr + "\nKVRDATA=/d/\n");
+  ProcessResult paths = store.Run({"loomreg", "--paths"});
+  EXPECT_EQ(paths.exit_status, 1);
+  EXPECT_EQ(paths.out, "");
+  EXPECT_EQ(paths.err,
+            "loomreg: the data store paths of ./KVR_PATH.inf are longer than 255 bytes\n");
+}
+
 // How a step is made to fail: a directory the step writes into is missing or is a file, or the
 // file it writes is a directory.
 enum class Break { kRemoved, kFile, kDirectory };

@@ -6,11 +6,13 @@
 #include <string_view>
 
 #include "loomreg_version.h"
+#include "message_text.h"
 #include "register_save.h"
 #include "registration.h"
 #include "run_status.h"
 #include "save_request.h"
 #include "siteconfig.h"
+#include "store_layout.h"
 
 namespace loomreg {
 namespace {
@@ -38,13 +40,7 @@ constexpr std::string_view kUsage =
     "  --version  show the version\n"
     "  --paths    show the data-store paths computed from ./KVR_PATH.inf\n";
 
-void Print(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
-    if (written <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
+void Print(std::string_view text) { (void)WriteAll(STDOUT_FILENO, text); }
 
 void PrintPaths() {
   const std::pair<const char*, const char*> entries[] = {
@@ -85,8 +81,8 @@ extern "C" int LoomregMain(int argc, char** argv) {
       return kExitInfo;
     case CommandKind::kPaths:
       BuildPathTable();
-      if (!PathTableIsComplete()) {
-        Report("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
+      if (Status table = CheckPathTable(); !table.ok()) {
+        Report(table.message());
         return kExitDone;
       }
       PrintPaths();

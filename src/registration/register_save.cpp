@@ -10,19 +10,14 @@
 #include <string>
 
 #include "catalog.h"
+#include "message_text.h"
 #include "registration.h"
-#include "siteconfig.h"
 #include "store_location.h"
 #include "store_lock.h"
 
 namespace loomreg {
 
-void Report(std::string_view message) {
-  std::string line = "loomreg: ";
-  line += message;
-  line += '\n';
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
-}
+void Report(std::string_view message) { WriteDiagnostic("loomreg", message); }
 
 namespace {
 
@@ -127,8 +122,8 @@ Status StoreUpload(const SavePaths& paths, const std::string& file) {
 }  // namespace
 
 int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_point lock_deadline) {
-  if (std::string why = CheckSaveRequest(r); !why.empty()) {
-    Report("refused: " + why);
+  if (Status refused = CheckRequest(r); !refused.ok()) {
+    Report("refused: " + refused.message());
     return -1;
   }
   const SavePaths paths = BuildSavePaths(r);
@@ -138,8 +133,7 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
     case StoreLock::Result::kLocked:
       break;
     case StoreLock::Result::kTimedOut:
-      Report("refused: the data store stayed locked by another save for " +
-             std::to_string(kLockWait.count()) + " seconds");
+      Report("refused: " + StayedLockedText("another save"));
       return -1;
     case StoreLock::Result::kUnavailable:
       // Without the lock a concurrent save, here or on another host, could write over this

@@ -6,11 +6,9 @@
 
 #include "file_io.h"
 #include "save_request.h"
+#include "store_lock.h"
 
 namespace loomreg {
-
-// How long a save waits for the store lock, counted from the moment the run announced itself.
-inline constexpr std::chrono::seconds kLockWait{10};
 
 // The registration transaction. Waits for the store lock until `lock_deadline`; returns 0 or -1.
 int RegisterSaveUntil(const SaveRequest& request,
@@ -26,7 +24,7 @@ Status MoveByLink(const char* from, const char* to);
 Status MoveNoReplaceAt(const char* from, int to_dir, const char* name, std::string_view to);
 Status MoveByLinkAt(const char* from, int to_dir, const char* name, std::string_view to);
 
-// Writes "loomreg: <message>" and a newline to standard error in one write.
+// Writes "loomreg: <message>" and a newline to standard error.
 void Report(std::string_view message);
 
 }  // namespace loomreg

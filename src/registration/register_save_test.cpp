@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "registration.h"
 #include "test_support.h"
 
 namespace loomreg {
@@ -34,6 +35,17 @@ TEST_P(MoveTest, MovesButNeverReplaces) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RenameAndLink, MoveTest, ::testing::Values(&MoveNoReplace, &MoveByLink));
+
+// The C entry takes a null pointer for an empty value: the request is refused, nothing is
+// touched, and the refusal is the one line on standard error.
+TEST(RegisterSaveTest, NullArgumentsAreEmptyValues) {
+  testing::TempDir dir;
+  testing::ScopedCwd cwd(dir.path());
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RegisterSave(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "loomreg: refused: file name is empty\n");
+  EXPECT_TRUE(testing::Snapshot(dir.path()).empty());
+}
 
 }  // namespace
 }  // namespace loomreg

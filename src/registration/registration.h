@@ -4,7 +4,11 @@
  * they write ends in CR LF and is written whole with one write() call. They return 0 on success
  * and -1 when a file cannot be opened, read, written or closed.
  *
- * All paths come from the path table (siteconfig.h), which BuildPathTable must have filled. */
+ * All paths come from the path table (siteconfig.h), which BuildPathTable must have filled.
+ *
+ * These functions are the loomreg program's own: this header is not installed and the library
+ * holding them is built with hidden visibility, so no other program links against them. The web
+ * application and other callers run the loomreg program instead. */
 #ifndef LOOMREG_REGISTRATION_H
 #define LOOMREG_REGISTRATION_H
 

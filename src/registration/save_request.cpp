@@ -1,21 +1,16 @@
 #include "save_request.h"
 
 #include <array>
-#include <cstdio>
-#include <cstring>
 
+#include "message_text.h"
 #include "name_rules.h"
-#include "siteconfig.h"
-#include "store_lock.h"
+#include "store_layout.h"
 
 namespace loomreg {
 namespace {
 
-constexpr std::size_t kMaxValue = 255;
-constexpr std::size_t kMaxPath = 255;
 constexpr std::string_view kFileKey = "filename_arg=";
 constexpr std::string_view kUploadKey = "upload_arg=";
-constexpr std::string_view kSharedUpload = "FileData";
 
 struct Word {
   std::string_view key;
@@ -36,21 +31,32 @@ bool StartsWith(const char* word, std::string_view prefix) {
 
 // A file name, style or machine becomes a path component: it must name one entry inside its
 // directory, and be read back as one word from the lists.
-std::string CheckName(std::string_view what, std::string_view name) {
+Status CheckName(std::string_view what, std::string_view name) {
   std::string_view fault = NameFault(name);
   if (fault.empty()) return {};
   std::string why(what);
   if (!name.empty()) why += " " + QuoteForMessage(name);
   why += " ";
   why += fault;
-  return why;
+  return Status::Error(std::move(why));
 }
 
-std::string CheckOneLine(std::string_view what, std::string_view value) {
+Status CheckOneLine(std::string_view what, std::string_view value) {
   if (value.find_first_of("\r\n") != std::string_view::npos) {
-    return std::string(what) + " " + QuoteForMessage(value) + " contains a line break";
+    return Status::Error(std::string(what) + " " + QuoteForMessage(value) +
+                         " contains a line break");
   }
   return {};
+}
+
+// "<what> is N bytes long (at most 255)", for a value or path over the limit.
+std::string LengthText(std::size_t size) {
+  return " is " + std::to_string(size) + " bytes long (at most " + std::to_string(kMaxBytes) + ")";
+}
+
+Status CheckValueLength(std::string_view key, std::string_view value) {
+  if (value.size() <= kMaxBytes) return {};
+  return Status::Error("the value of \"" + std::string(key) + "\"" + LengthText(value.size()));
 }
 
 }  // namespace
@@ -92,85 +98,54 @@ Command ParseCommandLine(int argc, const char* const* argv) {
 }
 
 SavePaths BuildSavePaths(const SaveRequest& r) {
-  std::string values = SetValueFileDir;
+  StorePaths store = PathsFromTable();
   return {
-      .lock = std::string(SetValueFileListDir) + std::string(kLockFileName),
-      .history = std::string(SetValueFileListDir) + "SetValueList",
-      .machine_files = MachineFDir + r.machine,
-      .machine_list = MachineListFile,
-      .file_list = values + "FileList",
-      .style_dir = values + r.style,
-      .upload = values + r.upload.value_or(std::string(kSharedUpload)),
-      .stored = values + r.style + "/" + r.file,
-      .kind_list = std::string(StyleListDir) + "KindList",
-      .style_files = StyleFileDir + r.style,
-      .stamp = MachineDir + r.machine,
+      .lock = store.lock,
+      .history = store.history,
+      .machine_files = store.MachineFiles(r.machine),
+      .machine_list = store.machine_list,
+      .file_list = store.file_list,
+      .style_dir = store.StyleDir(r.style),
+      .upload = r.upload ? store.NamedUpload(*r.upload) : store.upload,
+      .stored = store.Stored(r.style, r.file),
+      .kind_list = store.kind_list,
+      .style_files = store.StyleFiles(r.style),
+      .stamp = store.Stamp(r.machine),
   };
 }
 
-std::string CheckSaveRequest(const SaveRequest& r) {
+Status CheckRequest(const SaveRequest& r) {
   for (const Word& word : kWords) {
-    const std::string& value = r.*word.value;
-    if (value.size() > kMaxValue) {
-      return "the value of \"" + std::string(word.key) + "\" is " + std::to_string(value.size()) +
-             " bytes long (at most 255)";
-    }
+    if (Status s = CheckValueLength(word.key, r.*word.value); !s.ok()) return s;
   }
-  for (const std::string& why : {CheckName("file name", r.file), CheckName("style", r.style),
-                                 CheckName("machine", r.machine)}) {
-    if (!why.empty()) return why;
+  for (const Status& s : {CheckName("file name", r.file), CheckName("style", r.style),
+                          CheckName("machine", r.machine)}) {
+    if (!s.ok()) return s;
   }
   if (IsReservedStyle(r.style)) {
-    return "style " + QuoteForMessage(r.style) + " is a reserved name";
+    return Status::Error("style " + QuoteForMessage(r.style) + " is a reserved name");
   }
   if (r.upload) {
-    if (r.upload->size() > kMaxValue) {
-      return "the value of \"" + std::string(kUploadKey) + "\" is " +
-             std::to_string(r.upload->size()) + " bytes long (at most 255)";
-    }
-    if (std::string why = CheckName("upload", *r.upload); !why.empty()) return why;
-    if (*r.upload == "FileList") {
-      return "upload " + QuoteForMessage(*r.upload) + " is a reserved name";
+    if (Status s = CheckValueLength(kUploadKey, *r.upload); !s.ok()) return s;
+    if (Status s = CheckName("upload", *r.upload); !s.ok()) return s;
+    if (*r.upload == kFileListName) {
+      return Status::Error("upload " + QuoteForMessage(*r.upload) + " is a reserved name");
     }
   }
-  for (const std::string& why :
-       {CheckOneLine("beam", r.beam), CheckOneLine("comment", r.comment)}) {
-    if (!why.empty()) return why;
+  for (const Status& s : {CheckOneLine("beam", r.beam), CheckOneLine("comment", r.comment)}) {
+    if (!s.ok()) return s;
   }
-  if (!PathTableIsComplete()) {
-    return "the data store paths of ./KVR_PATH.inf are longer than 255 bytes";
-  }
+  if (Status s = CheckPathTable(); !s.ok()) return s;
   SavePaths paths = BuildSavePaths(r);
   for (const std::string* path :
        {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list, &paths.file_list,
         &paths.style_dir, &paths.upload, &paths.stored, &paths.kind_list, &paths.style_files,
         &paths.stamp}) {
-    if (path->size() > kMaxPath) {
-      return "path " + QuoteForMessage(*path) + " is " + std::to_string(path->size()) +
-             " bytes long (at most 255)";
+    if (path->size() > kMaxBytes) {
+      return Status::Error("path " + QuoteForMessage(*path) + LengthText(path->size()));
     }
   }
   return {};
-}
-
-std::string QuoteForMessage(std::string_view text) {
-  return "\"" + EscapeForLine(text, true) + "\"";
-}
-
-std::string EscapeForLine(std::string_view text, bool escape_quotes) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
-      char code[8];
-      std::snprintf(code, sizeof code, "\\x%02x", c);
-      escaped += code;
-    } else {
-      if (c == '\\' || (escape_quotes && c == '"')) escaped += '\\';
-      escaped += static_cast<char>(c);
-    }
-  }
-  return escaped;
 }
 
 }  // namespace loomreg

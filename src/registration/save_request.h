@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "file_io.h"
+
 namespace loomreg {
 
 // The six values of one run, in command-line order.
@@ -53,16 +55,9 @@ struct SavePaths {
 };
 SavePaths BuildSavePaths(const SaveRequest& request);
 
-// Why the request must be refused, or the empty text when it may go ahead. Needs the path
-// table. A refused request changes nothing.
-std::string CheckSaveRequest(const SaveRequest& request);
-
-// `text` quoted for a one-line message: controls, DEL, '"' and '\' are escaped.
-std::string QuoteForMessage(std::string_view text);
-
-// `text` made safe for one line of a message: controls and DEL as \xHH, '\' doubled, and '"'
-// escaped too when `escape_quotes`.
-std::string EscapeForLine(std::string_view text, bool escape_quotes = false);
+// Fails, saying why, when the request must be refused. Needs the path table. A refused request
+// changes nothing.
+Status CheckRequest(const SaveRequest& request);
 
 }  // namespace loomreg
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "message_text.h"
 #include "siteconfig.h"
 #include "test_support.h"
 
@@ -89,6 +90,9 @@ TEST(ParseCommandLineTest, InformationalOptionsNeedExactlyTwoWords) {
   EXPECT_EQ(Parse({"loomreg", "--verbose"}).kind, CommandKind::kSave);
 }
 
+// Why the request is refused, or the empty text when it may go ahead.
+std::string CheckSaveRequest(const SaveRequest& r) { return CheckRequest(r).message(); }
+
 class CheckSaveRequestTest : public ::testing::Test {
  protected:
   void SetUp() override { BuildPathTable(); }
@@ -163,10 +167,6 @@ TEST_F(CheckSaveRequestTest, RefusesEverythingWhenTheDataRootIsTooLong) {
   testing::WriteFile("KVR_PATH.inf", "KVR=/kvr\nKVRDATA=/" + std::string(226, 'd') + "\n");
   BuildPathTable();
   EXPECT_NE(CheckSaveRequest(Good()), "");
-}
-
-TEST(QuoteForMessageTest, KeepsMessagesOnOneLine) {
-  EXPECT_EQ(QuoteForMessage("a\r\nb\x7f\"\\\xe9"), "\"a\\x0d\\x0ab\\x7f\\\"\\\\\xe9\"");
 }
 
 }  // namespace

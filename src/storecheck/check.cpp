@@ -12,9 +12,11 @@
 #include "file_io.h"
 #include "list_reader.h"
 #include "machine_stamp.h"
+#include "message_text.h"
 #include "name_index.h"
 #include "name_rules.h"
-#include "save_request.h"
+#include "rewrite_planner.h"
+#include "sorted_merge.h"
 #include "store_location.h"
 
 namespace loomreg {
@@ -66,7 +68,7 @@ bool IsLeftover(std::string_view name) { return name.starts_with(kRepairTempPref
 class Checker {
  public:
   Checker(const StorePaths& paths, std::time_t now, CheckResult& result)
-      : p_(paths), now_(now), r_(result) {}
+      : p_(paths), now_(now), r_(result), planner_(result.rewrites) {}
 
   void Run() {
     if (!RequireLayout()) return;
@@ -92,7 +94,7 @@ class Checker {
       for (auto [line, name] : unstored) log.Add(line, 0, name);
       r_.unstored.push_back(std::move(log));
     }
-    FinishRewrites();
+    planner_.Finish();
     for (auto& [key, finding] : refused_) r_.findings.push_back(std::move(finding));
     SortFindings(r_.findings);
   }
@@ -143,13 +145,13 @@ class Checker {
       }
       return Fd();
     }
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) {
-      Error("cannot read", path, errno);
-      return Fd();
-    }
-    if (!S_ISREG(st.st_mode)) {
-      WrongType(path, "a regular file");
+    if (Status regular = RequireRegular(fd.get(), "cannot read", path.c_str()); !regular.ok()) {
+      // A failed fstat has an errno; a file of another type is a finding.
+      if (regular.error() != 0) {
+        r_.errors.push_back(regular.message());
+      } else {
+        WrongType(path, "a regular file");
+      }
       return Fd();
     }
     return fd;
@@ -223,8 +225,8 @@ class Checker {
         ++words;
         if (word.size() > kMaxWord) {
           Add(FindingKind::kLongWord, path, line.number, std::nullopt,
-              "a word of " + std::to_string(word.size()) +
-                  " bytes: longer than 255, it never equals a name");
+              "a word of " + std::to_string(word.size()) + " bytes: longer than " +
+                  std::to_string(kMaxWord) + ", it never equals a name");
         } else {
           on_word(word, line.number);
         }
@@ -235,7 +237,7 @@ class Checker {
     if (unterminated) {
       Add(FindingKind::kUnterminatedLine, path, last, std::nullopt,
           "the last line has no line end");
-      Rewrite(path, kind);
+      planner_.Plan(path, kind == ListKind::kEachOnce);
     }
     if (lf_only > 0) {
       Add(FindingKind::kLfLineEnds, path, first_lf_only, std::nullopt,
@@ -247,12 +249,6 @@ class Checker {
           LinesText(several, "holds several words", "hold several words", first_several));
       r_.findings.back().count = several;
     }
-  }
-
-  RewritePlan& Rewrite(const std::string& path, ListKind kind) {
-    RewritePlan& plan = r_.rewrites[path];
-    if (kind == ListKind::kEachOnce) plan.each_once = true;
-    return plan;
   }
 
   // Repeats go to a log of the list's own rather than into the findings; those of one line are
@@ -302,7 +298,7 @@ class Checker {
     add_batch();
     log_line();
     if (log.size() > 0) {
-      Rewrite(path, ListKind::kEachOnce);
+      planner_.Plan(path, true);
       r_.repeats.push_back(std::move(log));
     }
   }
@@ -385,18 +381,11 @@ class Checker {
       if (reader.error() != 0) Error("cannot list", p_.values, reader.error());
       std::sort(dirs.begin(), dirs.end());
     }
-    const std::vector<std::string> lists = ListNames(p_.style_lists);
     // Every style with a directory, a list or both, in order.
-    auto dir = dirs.begin();
-    auto list = lists.begin();
-    while (dir != dirs.end() || list != lists.end()) {
-      bool take_dir = list == lists.end() || (dir != dirs.end() && *dir <= *list);
-      bool take_list = dir == dirs.end() || (list != lists.end() && *list <= *dir);
-      const std::string& style = take_dir ? *dir : *list;
-      CheckStyle(style, take_dir, take_list);
-      if (take_dir) ++dir;
-      if (take_list) ++list;
-    }
+    ForEachInEither(dirs, ListNames(p_.style_lists),
+                    [&](const std::string& style, bool has_dir, bool has_list) {
+                      CheckStyle(style, has_dir, has_list);
+                    });
   }
 
   void CheckUpload(EntryKind kind) {
@@ -415,7 +404,7 @@ class Checker {
   void CheckStyle(const std::string& style, bool has_dir, bool has_list) {
     const bool listed = kind_list_.Contains(style);
     NameIndex named;  // the names of the style's file list
-    const std::string list_path = p_.style_lists + style;
+    const std::string list_path = p_.StyleFiles(style);
     if (has_list) {
       ReadList(list_path, ListKind::kRepeatable, [&](std::string_view word, std::uint64_t line) {
         if (named.Add(word, line).is_new) NoteName(Role::kFile, word, list_path, line);
@@ -426,11 +415,11 @@ class Checker {
       NoteName(Role::kStyle, style, list_path, 0);
       return;
     }
-    const std::string dir = p_.values + style;
+    const std::string dir = p_.StyleDir(style);
     NoteName(Role::kStyle, style, dir, 0);
     if (!listed) {
       Add(FindingKind::kStyleNotListed, dir, 0, style, "is not in KindList");
-      if (IsListWord(style) && !IsReservedStyle(style)) kind_adds_.push_back(style);
+      if (IsListWord(style) && !IsReservedStyle(style)) planner_.AddName(p_.kind_list, style);
     }
     DirectoryReader reader(dir);
     std::string_view name;
@@ -441,11 +430,11 @@ class Checker {
       const bool in_file_list = file_list_.Contains(name);
       const bool in_style_list = named.Contains(name);
       if (in_file_list && in_style_list && NameFault(name).empty()) continue;
-      const std::string path = dir + "/" + std::string(name);
+      const std::string path = p_.Stored(style, name);
       NoteName(Role::kFile, name, path, 0);
       if (!in_file_list) {
         Add(FindingKind::kNotInFileList, path, 0, name, "is stored but not in FileList");
-        if (IsListWord(name)) file_adds_.emplace_back(name);
+        if (IsListWord(name)) planner_.AddName(p_.file_list, std::string(name));
       }
       if (!in_style_list) {
         Add(FindingKind::kNotInStyleList, path, 0, name,
@@ -467,31 +456,24 @@ class Checker {
       if (reader.error() != 0) Error("cannot list", p_.stamps, reader.error());
       std::sort(stamps.begin(), stamps.end());
     }
-    auto list = lists.begin();
-    auto stamp = stamps.begin();
-    while (list != lists.end() || stamp != stamps.end()) {
-      bool take_list = stamp == stamps.end() || (list != lists.end() && *list <= *stamp);
-      bool take_stamp = list == lists.end() || (stamp != stamps.end() && *stamp <= *list);
-      const std::string& machine = take_list ? *list : *stamp;
+    ForEachInEither(lists, stamps, [&](const std::string& machine, bool has_list, bool has_stamp) {
       const bool listed = machine_list_.Contains(machine);
-      if (take_list) {
-        const std::string path = p_.machine_lists + machine;
+      if (has_list) {
+        const std::string path = p_.MachineFiles(machine);
         ReadList(path, ListKind::kRepeatable, [&](std::string_view word, std::uint64_t line) {
           NoteName(Role::kFile, word, path, line);
         });
         NoteName(Role::kMachine, machine, path, 0);
         if (!listed) Add(FindingKind::kMachineNotListed, path, 0, machine, "is not in MachineList");
       }
-      if (take_stamp) {
-        const std::string path = p_.stamps + machine;
+      if (has_stamp) {
+        const std::string path = p_.Stamp(machine);
         CheckStamp(machine, path);
         NoteName(Role::kMachine, machine, path, 0);
         if (!listed) Add(FindingKind::kMachineNotListed, path, 0, machine, "is not in MachineList");
       }
-      if (!listed && IsListWord(machine)) machine_adds_.push_back(machine);
-      if (take_list) ++list;
-      if (take_stamp) ++stamp;
-    }
+      if (!listed && IsListWord(machine)) planner_.AddName(p_.machine_list, machine);
+    });
   }
 
   // A stamp is "machine,Www Mmm dd hh:mm:ss yyyy", a line end and an empty line.
@@ -502,52 +484,22 @@ class Checker {
       if (missing) Error("cannot open", path, ENOENT);
       return;
     }
-    // A stamp is short: what lies beyond the first few hundred bytes only makes it malformed.
-    char buffer[1024];
-    std::size_t have = 0;
-    while (have < sizeof buffer) {
-      ssize_t got = ::read(fd.get(), buffer + have, sizeof buffer - have);
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        return Error("cannot read", path, errno);
-      }
-      if (got == 0) break;
-      have += static_cast<std::size_t>(got);
+    std::string content;
+    if (Status read = ReadUpTo(fd.get(), path.c_str(), kStampReadLimit, content); !read.ok()) {
+      return r_.errors.push_back(read.message());
     }
-    const std::string_view content(buffer, have);
-    auto malformed = [&](std::string detail) {
-      Add(FindingKind::kMalformedStamp, path, 1, std::nullopt, std::move(detail));
-    };
-    if (content.empty()) return malformed("the stamp is empty");
-    const std::string prefix = machine + ",";
-    if (!content.starts_with(prefix)) {
-      return malformed("the stamp does not begin with the machine's name and a comma");
-    }
-    const std::string_view rest = content.substr(prefix.size());
-    const std::string_view stamp = rest.substr(0, 24);
-    if (std::string fault = StampFault(stamp); !fault.empty()) {
-      return malformed("the time stamp " + QuoteForMessage(stamp) + " " + std::string(fault));
-    }
-    const std::string_view tail = rest.substr(stamp.size());
-    if (tail == "\r\n\r\n") return;
-    if (tail == "\n\n") {
-      Add(FindingKind::kLfLineEnds, path, 1, std::nullopt,
-          LinesText(2, "ends in LF alone", "end in LF alone", 1));
-      r_.findings.back().count = 2;
-      return;
-    }
-    malformed("the stamp is not followed by exactly a line end and an empty line");
-  }
-
-  // Names to add go in sorted order, after whatever else a rewrite changes.
-  void FinishRewrites() {
-    for (auto [path, adds] :
-         {std::pair{&p_.file_list, &file_adds_}, std::pair{&p_.kind_list, &kind_adds_},
-          std::pair{&p_.machine_list, &machine_adds_}}) {
-      if (adds->empty()) continue;
-      std::sort(adds->begin(), adds->end());
-      adds->erase(std::unique(adds->begin(), adds->end()), adds->end());
-      Rewrite(*path, ListKind::kEachOnce).add = std::move(*adds);
+    const StampReading reading = ReadStamp(machine, content);
+    switch (reading.form) {
+      case StampReading::Form::kGood:
+        return;
+      case StampReading::Form::kLfLineEnds:
+        Add(FindingKind::kLfLineEnds, path, 1, std::nullopt,
+            LinesText(2, "ends in LF alone", "end in LF alone", 1));
+        r_.findings.back().count = 2;
+        return;
+      case StampReading::Form::kMalformed:
+        Add(FindingKind::kMalformedStamp, path, 1, std::nullopt, reading.fault);
+        return;
     }
   }
 
@@ -556,7 +508,7 @@ class Checker {
   CheckResult& r_;
   NameIndex file_list_, kind_list_, machine_list_;
   NameIndex stored_;  // every name stored under some style
-  std::vector<std::string> file_adds_, kind_adds_, machine_adds_;
+  RewritePlanner planner_;
   std::map<std::pair<Role, std::string>, Finding> refused_;
 };
 

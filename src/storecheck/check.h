@@ -13,7 +13,7 @@
 #include "findings.h"
 #include "list_rewrite.h"
 #include "repeat_log.h"
-#include "store_paths.h"
+#include "store_layout.h"
 
 namespace loomreg {
 

@@ -17,10 +17,9 @@
 #include "check.h"
 #include "json.h"
 #include "loomreg_version.h"
-#include "register_save.h"
+#include "message_text.h"
 #include "repair.h"
 #include "report.h"
-#include "save_request.h"
 #include "siteconfig.h"
 #include "store_location.h"
 #include "store_lock.h"
@@ -91,8 +90,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
 }
 
 void Complain(std::string_view message) {
-  std::string line = "loomreg-check: " + EscapeLine(message) + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
+  WriteDiagnostic("loomreg-check", EscapeForLine(message));
 }
 
 // While it lives, SIGINT and SIGQUIT are ignored here, as system() does while its command runs.
@@ -140,10 +138,10 @@ int SpawnWithDefaultSignals(pid_t* pid, const char* const* command) {
   return err;
 }
 
-std::string LockFailure(const StoreLock& lock, StoreLock::Result result) {
+std::string LockFailure(const StoreLock& lock, StoreLock::Result result,
+                        std::chrono::seconds lock_wait) {
   if (result == StoreLock::Result::kTimedOut) {
-    return "the data store stayed locked by a save for " + std::to_string(kLockWait.count()) +
-           " seconds";
+    return StayedLockedText("a save", lock_wait);
   }
   return lock.error() + MissingStoreHint(lock.error_number());
 }
@@ -151,12 +149,13 @@ std::string LockFailure(const StoreLock& lock, StoreLock::Result result) {
 // A check under a shared lock, so that it sees the store between saves. A store whose lock
 // file can be neither opened nor created (a read-only copy, say) is read without the lock, and
 // the report says so.
-std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std::string>& errors) {
+std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std::string>& errors,
+                                       std::chrono::seconds lock_wait) {
   StoreLock lock;
   StoreLock::Result locked = lock.Acquire(
-      paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait, StoreLock::Mode::kShared);
+      paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait, StoreLock::Mode::kShared);
   if (locked == StoreLock::Result::kTimedOut) {
-    errors.push_back(LockFailure(lock, locked));
+    errors.push_back(LockFailure(lock, locked, lock_wait));
     return std::nullopt;
   }
   CheckResult result = CheckStore(paths, std::time(nullptr));
@@ -173,12 +172,12 @@ std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std:
 // Runs `command` under the store lock and returns its exit status: 128 + the signal when a
 // signal ended it, 127 when it cannot be found, 126 when it cannot be run, 125 when the lock
 // cannot be taken.
-int Hold(const StorePaths& paths, const char* const* command) {
+int Hold(const StorePaths& paths, const char* const* command, std::chrono::seconds lock_wait) {
   StoreLock lock;
   StoreLock::Result locked =
-      lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait);
+      lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait);
   if (locked != StoreLock::Result::kLocked) {
-    Complain(LockFailure(lock, locked));
+    Complain(LockFailure(lock, locked, lock_wait));
     return 125;
   }
   // Ctrl-C reaches the command, which ends; the lock is released only after it has.
@@ -220,12 +219,12 @@ int Finish(CheckReport& report, const Options& options) {
 
 }  // namespace
 
-int CheckMain(int argc, const char* const* argv) {
+int CheckMain(int argc, const char* const* argv, std::chrono::seconds lock_wait) {
   std::string wrong;
   const std::optional<Options> parsed = ParseOptions(argc, argv, wrong);
   if (!parsed) {
     Complain(wrong);
-    (void)!::write(STDERR_FILENO, kUsage.data(), kUsage.size());
+    (void)WriteAll(STDERR_FILENO, kUsage);
     return kExitUnreadable;
   }
   const Options& options = *parsed;
@@ -243,14 +242,14 @@ int CheckMain(int argc, const char* const* argv) {
   CheckReport report;
   BuildPathTable();
   if (options.hold != nullptr) {
-    if (!PathTableIsComplete()) {
-      Complain("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
+    if (Status table = CheckPathTable(); !table.ok()) {
+      Complain(table.message());
       return 125;
     }
-    return Hold(PathsFromTable(), options.hold);
+    return Hold(PathsFromTable(), options.hold, lock_wait);
   }
-  if (!PathTableIsComplete()) {
-    report.errors.push_back("the data store paths of ./KVR_PATH.inf are longer than 255 bytes");
+  if (Status table = CheckPathTable(); !table.ok()) {
+    report.errors.push_back(table.message());
     return Finish(report, options);
   }
   const StorePaths paths = PathsFromTable();
@@ -266,9 +265,9 @@ int CheckMain(int argc, const char* const* argv) {
       // waiting meanwhile finds the repaired lists.
       StoreLock lock;
       StoreLock::Result locked =
-          lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + kLockWait);
+          lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait);
       if (locked != StoreLock::Result::kLocked) {
-        report.errors.push_back(LockFailure(lock, locked));
+        report.errors.push_back(LockFailure(lock, locked, lock_wait));
         report.repair_skipped = true;
         return Finish(report, options);
       }
@@ -289,7 +288,7 @@ int CheckMain(int argc, const char* const* argv) {
   }
 
   // After a repair, what is left is reported from a fresh check.
-  std::optional<CheckResult> result = CheckShared(paths, report.errors);
+  std::optional<CheckResult> result = CheckShared(paths, report.errors, lock_wait);
   if (result) {
     report.check = &*result;
     report.errors.insert(report.errors.end(), result->errors.begin(), result->errors.end());

@@ -1,8 +1,6 @@
 #include "output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "message_text.h"
 
 namespace loomreg {
 namespace {
@@ -19,16 +17,9 @@ Output& Output::operator<<(std::string_view text) {
 
 bool Output::Flush() {
   if (fd_ < 0) return !failed_;
-  std::string_view rest = buffer_;
-  while (!rest.empty() && !failed_) {
-    ssize_t written = ::write(fd_, rest.data(), rest.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      failed_ = true;
-      error_ = errno;
-    } else {
-      rest.remove_prefix(static_cast<std::size_t>(written));
-    }
+  if (!failed_) {
+    error_ = WriteAll(fd_, buffer_);
+    failed_ = error_ != 0;
   }
   buffer_.clear();
   return !failed_;

@@ -11,7 +11,8 @@
 
 #include "file_io.h"
 #include "list_reader.h"
-#include "store_paths.h"
+#include "message_text.h"
+#include "store_layout.h"
 
 namespace loomreg {
 namespace {
@@ -44,54 +45,45 @@ class TempFile {
   Fd fd_;
 };
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// The rewrite itself; returns why it failed, or the empty text.
-std::string Rewrite(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes,
-                    RepeatLog* removed) {
+// The rewrite itself, through a temporary file renamed over the list.
+Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes,
+                   RepeatLog* removed) {
   struct stat before;
   if (::lstat(path.c_str(), &before) != 0) {
-    if (errno == ENOENT) return "the list does not exist yet; the next save creates it";
-    return Status::SystemError("cannot find", path, errno).message();
+    if (errno == ENOENT)
+      return Status::Error("the list does not exist yet; the next save creates it");
+    return Status::SystemError("cannot find", path, errno);
   }
-  if (S_ISLNK(before.st_mode)) return "a symbolic link: the rename would replace the link";
-  if (!S_ISREG(before.st_mode)) return "not a regular file";
-  if (before.st_nlink > 1) return "the file has other hard links, which the rename would cut";
+  if (S_ISLNK(before.st_mode))
+    return Status::Error("a symbolic link: the rename would replace the link");
+  if (!S_ISREG(before.st_mode)) return Status::Error("not a regular file");
+  if (before.st_nlink > 1)
+    return Status::Error("the file has other hard links, which the rename would cut");
 
   Fd in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!in.valid()) return Status::SystemError("cannot open", path, errno).message();
+  if (!in.valid()) return Status::SystemError("cannot open", path, errno);
   struct stat opened;
   if (::fstat(in.get(), &opened) != 0 || !SameFile(before, opened)) {
-    return "the list changed while it was being repaired";
+    return Status::Error("the list changed while it was being repaired");
   }
 
   const std::string dir = DirectoryOf(path);
   TempFile temp(dir);
   if (!temp.fd().valid()) {
-    return Status::SystemError("cannot create a temporary file in", dir, errno).message();
+    return Status::SystemError("cannot create a temporary file in", dir, errno);
   }
   // The new list must serve the web server as the old one did: same mode, same owner.
   if (::fchmod(temp.fd().get(), before.st_mode & 07777) != 0) {
-    return Status::SystemError("cannot set the mode of", temp.path(), errno).message();
+    return Status::SystemError("cannot set the mode of", temp.path(), errno);
   }
   if ((before.st_uid != ::geteuid() || before.st_gid != ::getegid()) &&
       ::fchown(temp.fd().get(), before.st_uid, before.st_gid) != 0) {
-    return Status::SystemError("cannot give the old list's owner to", temp.path(), errno).message();
+    return Status::SystemError("cannot give the old list's owner to", temp.path(), errno);
   }
 
   ListRewriter rewriter(plan, path, removed);
@@ -99,37 +91,36 @@ std::string Rewrite(const std::string& path, const RewritePlan& plan, std::vecto
   std::string out;
   TextLine line;
   auto flush = [&] {
-    bool ok = WriteAll(temp.fd().get(), out);
+    int err = WriteAll(temp.fd().get(), out);
     out.clear();
-    return ok;
+    return err;
   };
   while (reader.Next(line)) {
     rewriter.Line(line, out);
-    if (out.size() >= kFlushAt && !flush()) {
-      return Status::SystemError("cannot write", temp.path(), errno).message();
+    if (out.size() >= kFlushAt) {
+      if (int err = flush()) return Status::SystemError("cannot write", temp.path(), err);
     }
   }
-  if (reader.error() != 0)
-    return Status::SystemError("cannot read", path, reader.error()).message();
+  if (reader.error() != 0) return Status::SystemError("cannot read", path, reader.error());
   rewriter.Finish(out);
-  if (!flush()) return Status::SystemError("cannot write", temp.path(), errno).message();
+  if (int err = flush()) return Status::SystemError("cannot write", temp.path(), err);
   if (!rewriter.changed()) return {};  // nothing to change after all
 
   if (::fsync(temp.fd().get()) != 0) {
-    return Status::SystemError("cannot flush", temp.path(), errno).message();
+    return Status::SystemError("cannot flush", temp.path(), errno);
   }
   if (int err = temp.fd().Close()) {
-    return Status::SystemError("cannot close", temp.path(), err).message();
+    return Status::SystemError("cannot close", temp.path(), err);
   }
   // Saves wait for the lock we hold; anything else that wrote to the list meanwhile would lose
   // its text in the rename.
   struct stat now_open, now_named;
   if (::fstat(in.get(), &now_open) != 0 || !SameFile(before, now_open) ||
       ::lstat(path.c_str(), &now_named) != 0 || !SameFile(before, now_named)) {
-    return "the list changed while it was being repaired";
+    return Status::Error("the list changed while it was being repaired");
   }
   if (::rename(temp.path().c_str(), path.c_str()) != 0) {
-    return Status::SystemError("cannot rename the repaired list over", path, errno).message();
+    return Status::SystemError("cannot rename the repaired list over", path, errno);
   }
   temp.Release();
   changes = rewriter.repairs();
@@ -150,10 +141,10 @@ void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Re
                 std::vector<LoggedRepairs>* removed) {
   std::vector<Repair> changes;
   RepeatLog log(path);
-  std::string why = Rewrite(path, plan, changes, removed != nullptr ? &log : nullptr);
-  if (!why.empty()) {
+  Status replaced = ReplaceList(path, plan, changes, removed != nullptr ? &log : nullptr);
+  if (!replaced.ok()) {
     // The list stands as it was: nothing was removed after all.
-    repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt, std::move(why)});
+    repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt, replaced.message()});
     return;
   }
   if (log.size() > 0) removed->push_back({repairs.size(), std::move(log)});

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "save_request.h"
+#include "message_text.h"
 
 namespace loomreg {
 namespace {

@@ -4,7 +4,13 @@
 #include <stdlib.h>
 
 #include "formdata.h"
+#include "loomreg_version.h"
 #include "siteconfig.h"
+
+/* The installed version header gives the version to C as macros. */
+#if !defined(LOOMREG_VERSION) || LOOMREG_VERSION_MAJOR < 1
+#error "loomreg_version.h does not give the version"
+#endif
 
 int main(void) {
   char form[] = "machine=Loom+01&style=Twill%2C+plain";

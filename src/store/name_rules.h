@@ -1,8 +1,8 @@
 // The rules a file name, style or machine must pass to become a path component of the store and
 // one word of its lists. Saves refuse names that break them; the store checker notes names
 // already stored that a save would refuse today.
-#ifndef LOOMREG_REGISTRATION_NAME_RULES_H
-#define LOOMREG_REGISTRATION_NAME_RULES_H
+#ifndef LOOMREG_STORE_NAME_RULES_H
+#define LOOMREG_STORE_NAME_RULES_H
 
 #include <string_view>
 

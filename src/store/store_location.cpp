@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "file_io.h"
-#include "save_request.h"
+#include "message_text.h"
 #include "siteconfig.h"
 
 namespace loomreg {

@@ -1,7 +1,7 @@
 // Where the data store of the working directory lies, and why there: for the messages of a
 // store that does not exist, or that was looked for from the wrong directory.
-#ifndef LOOMREG_REGISTRATION_STORE_LOCATION_H
-#define LOOMREG_REGISTRATION_STORE_LOCATION_H
+#ifndef LOOMREG_STORE_STORE_LOCATION_H
+#define LOOMREG_STORE_STORE_LOCATION_H
 
 #include <string>
 

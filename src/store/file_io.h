@@ -1,8 +1,9 @@
 // Thin RAII layer over the POSIX calls the catalogue operations need. Every failure carries
 // what was being done, to which file, and the system's error text.
-#ifndef LOOMREG_REGISTRATION_FILE_IO_H
-#define LOOMREG_REGISTRATION_FILE_IO_H
+#ifndef LOOMREG_STORE_FILE_IO_H
+#define LOOMREG_STORE_FILE_IO_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -66,6 +67,9 @@ enum class OpenMode {
 // directory entry of a file it created.
 enum class Durability { kDurable, kVolatile };
 
+// open(path, flags, 0666), retried after a signal: the one open() of every store file.
+int OpenRetrying(const char* path, int flags);
+
 // Opens `path`; on failure returns an invalid Fd with errno set. `created` (if given) tells
 // whether this call may have created the file. A symbolic link as the last component is never
 // followed (ELOOP), and a FIFO never blocks the open.
@@ -85,8 +89,15 @@ Status AppendLineTo(int fd, const char* path, std::string_view line);
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);
 
-// Fails ("<action> <path>: not a regular file") unless the file open at `fd` is a regular file.
-Status RequireRegular(int fd, std::string_view action, const char* path);
+// Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `fd` is
+// a regular file; a failed fstat fails with its errno. Fills `st`, when given, with the file's
+// status. The one test of "a regular file" for every open store file: only regular files are
+// read, appended to or locked, as a device or FIFO planted in the store would be read without
+// end or block.
+Status RequireRegular(int fd, std::string_view action, const char* path, struct stat* st = nullptr);
+
+// Reads from `fd` until its end or until `out` holds `limit` bytes, retrying after a signal.
+Status ReadUpTo(int fd, const char* path, std::size_t limit, std::string& out);
 
 // Flushes an open file to stable storage. Special files, which have nothing to flush, pass.
 Status SyncFd(int fd, const char* path);

@@ -1,5 +1,5 @@
-#ifndef LOOMREG_REGISTRATION_STORE_LOCK_H
-#define LOOMREG_REGISTRATION_STORE_LOCK_H
+#ifndef LOOMREG_STORE_STORE_LOCK_H
+#define LOOMREG_STORE_STORE_LOCK_H
 
 #include <chrono>
 #include <string>
@@ -12,6 +12,12 @@ namespace loomreg {
 // The lock file's name inside the history directory SetValueFileList/. It is created when
 // missing and never rewritten, renamed or removed, so every process locks the same inode.
 inline constexpr std::string_view kLockFileName = ".lock";
+
+// How long a save, a repair or a check waits for the store lock.
+inline constexpr std::chrono::seconds kLockWait{10};
+
+// "the data store stayed locked by <holder> for 10 seconds": a wait for the lock that ran out.
+std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait = kLockWait);
 
 // An open-file-description lock (F_OFD_SETLK) on the store's lock file, held until destruction.
 // Saves and repairs take it exclusively, a read-only check shared. Unlike flock() on a

@@ -43,8 +43,6 @@ int Fd::Close() {
   return result == 0 ? 0 : errno;
 }
 
-namespace {
-
 int OpenRetrying(const char* path, int flags) {
   int fd;
   do {
@@ -52,8 +50,6 @@ int OpenRetrying(const char* path, int flags) {
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
-
-}  // namespace
 
 Fd OpenFile(const char* path, OpenMode mode, bool* created) {
   if (created) *created = false;
@@ -128,20 +124,37 @@ std::string_view FileTypeText(mode_t mode) {
   return "of an unknown type";
 }
 
-Status RequireRegular(int fd, std::string_view action, const char* path) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return Status::SystemError(action, path, errno);
-  if (!S_ISREG(st.st_mode)) {
+Status RequireRegular(int fd, std::string_view action, const char* path, struct stat* st) {
+  struct stat own;
+  if (st == nullptr) st = &own;
+  if (::fstat(fd, st) != 0) return Status::SystemError(action, path, errno);
+  if (!S_ISREG(st->st_mode)) {
     return Status::Error(std::string(action) + " " + path + ": not a regular file");
   }
   return {};
 }
 
+Status ReadUpTo(int fd, const char* path, std::size_t limit, std::string& out) {
+  out.resize(limit);
+  std::size_t have = 0;
+  while (have < limit) {
+    ssize_t got = ::read(fd, out.data() + have, limit - have);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      out.clear();
+      return Status::SystemError("cannot read", path, errno);
+    }
+    if (got == 0) break;
+    have += static_cast<std::size_t>(got);
+  }
+  out.resize(have);
+  return {};
+}
+
 Status AppendLineTo(int fd, const char* path, std::string_view line) {
   struct stat st;
-  if (::fstat(fd, &st) != 0) return Status::SystemError("cannot write", path, errno);
-  if (!S_ISREG(st.st_mode)) {
-    return Status::Error("cannot write " + std::string(path) + ": not a regular file");
+  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
+    return regular;
   }
   std::string data;
   if (st.st_size > 0) {

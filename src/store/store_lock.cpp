@@ -1,7 +1,6 @@
 #include "store_lock.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,14 +8,6 @@
 
 namespace loomreg {
 namespace {
-
-int OpenRetrying(const char* path, int flags) {
-  int fd;
-  do {
-    fd = ::open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 // Opens the lock file, creating it when missing. A write lock needs write access; a read lock
 // needs only read access, so a shared lock is still possible on a store that is read-only for
@@ -34,6 +25,11 @@ int OpenLockFile(const char* path, StoreLock::Mode mode) {
 
 }  // namespace
 
+std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait) {
+  return "the data store stayed locked by " + std::string(holder) + " for " +
+         std::to_string(wait.count()) + " seconds";
+}
+
 StoreLock::Result StoreLock::Acquire(const char* lock_file,
                                      std::chrono::steady_clock::time_point deadline, Mode mode) {
   error_.clear();
@@ -46,11 +42,9 @@ StoreLock::Result StoreLock::Acquire(const char* lock_file,
   };
   fd_ = Fd(OpenLockFile(lock_file, mode));
   if (!fd_.valid()) return unavailable("cannot open");
-  struct stat st;
-  if (::fstat(fd_.get(), &st) != 0) return unavailable("cannot open");
-  if (!S_ISREG(st.st_mode)) {
-    errno_ = EINVAL;
-    error_ = std::string("cannot lock ") + lock_file + ": not a regular file";
+  if (Status regular = RequireRegular(fd_.get(), "cannot lock", lock_file); !regular.ok()) {
+    errno_ = regular.error() != 0 ? regular.error() : EINVAL;
+    error_ = regular.message();
     fd_ = Fd();
     return Result::kUnavailable;
   }

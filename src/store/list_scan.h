@@ -4,15 +4,17 @@
 // CR, LF, vertical tab and form feed. A name matches a word when both hold the same bytes
 // (case-sensitive, NUL and bytes >= 0x80 included). Words and names longer than 255 bytes never
 // match, and the empty name never matches, since no word is empty.
-#ifndef LOOMREG_REGISTRATION_LIST_SCAN_H
-#define LOOMREG_REGISTRATION_LIST_SCAN_H
+#ifndef LOOMREG_STORE_LIST_SCAN_H
+#define LOOMREG_STORE_LIST_SCAN_H
 
 #include <cstddef>
 #include <string_view>
 
+#include "message_text.h"
+
 namespace loomreg {
 
-inline constexpr std::size_t kMaxWord = 255;
+inline constexpr std::size_t kMaxWord = kMaxBytes;
 inline constexpr std::size_t kScanBlock = 256 * 1024;
 
 constexpr bool IsListSpace(unsigned char c) {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "save_request.h"
+#include "message_text.h"
 
 namespace loomreg {
 namespace {
@@ -48,7 +48,6 @@ constexpr StampField kFields[] = {
     {11, 2, "hour hh", 0, 23},        {14, 2, "minute mm", 0, 59}, {17, 2, "second ss", 0, 60},
     {20, 4, "year yyyy", 1000, 9999},
 };
-constexpr std::string_view kStampForm = "Www Mmm dd hh:mm:ss yyyy";
 
 // Where `s` first departs from the form, or the empty text when every separator stands in its
 // place and every field holds a name or a number in its range. Bytes count from 1.
@@ -99,6 +98,7 @@ std::string StampFault(std::string_view s) {
   const int month = IndexOf(kMonths, s.substr(4, 3));
   const int day = Digits(s.substr(8, 2));
   const int year = Digits(s.substr(20, 4));
+  static_assert(kStampLength == 24, "the fields above sit at fixed places of the form");
   const std::chrono::year_month_day date{std::chrono::year{year},
                                          std::chrono::month{static_cast<unsigned>(month + 1)},
                                          std::chrono::day{static_cast<unsigned>(day)}};
@@ -126,8 +126,28 @@ std::string MachineStampText(std::string_view machine, std::time_t when) {
   std::string text(machine);
   text += ',';
   text += FormatStamp(local);
-  text += "\r\n\r\n";
+  text += kStampEnd;
   return text;
+}
+
+StampReading ReadStamp(std::string_view machine, std::string_view content) {
+  using Form = StampReading::Form;
+  auto malformed = [](std::string fault) {
+    return StampReading{Form::kMalformed, std::move(fault)};
+  };
+  if (content.empty()) return malformed("the stamp is empty");
+  if (!content.starts_with(machine) || content.substr(machine.size(), 1) != ",") {
+    return malformed("the stamp does not begin with the machine's name and a comma");
+  }
+  const std::string_view rest = content.substr(machine.size() + 1);
+  const std::string_view stamp = rest.substr(0, kStampLength);
+  if (std::string fault = StampFault(stamp); !fault.empty()) {
+    return malformed("the time stamp " + QuoteForMessage(stamp) + " " + fault);
+  }
+  const std::string_view tail = rest.substr(stamp.size());
+  if (tail == kStampEnd) return {};
+  if (tail == "\n\n") return {Form::kLfLineEnds, {}};
+  return malformed("the stamp is not followed by exactly a line end and an empty line");
 }
 
 }  // namespace loomreg

@@ -1,0 +1,66 @@
+// The files and directories of the data store, named from the path table: the one place that
+// says where each catalogue, list, stamp and stored file lies.
+#ifndef LOOMREG_STORE_STORE_LAYOUT_H
+#define LOOMREG_STORE_STORE_LAYOUT_H
+
+#include <string>
+#include <string_view>
+
+#include "file_io.h"
+
+namespace loomreg {
+
+struct StorePaths {
+  std::string history_dir;       // SetValueFileList/: the store lock and the save history
+  std::string lock;              // SetValueFileList/.lock
+  std::string history;           // SetValueFileList/SetValueList
+  std::string machine_lists;     // MachineF/: one file list per machine
+  std::string machine_list_dir;  // MachineList/
+  std::string machine_list;      // MachineList/MachineList
+  std::string values;            // SetValueFile/: FileList, the upload, one directory per style
+  std::string file_list;         // SetValueFile/FileList
+  std::string upload;            // SetValueFile/FileData
+  std::string kind_list_dir;     // StyleList/
+  std::string kind_list;         // StyleList/KindList
+  std::string style_lists;       // StyleFile/: one file list per style
+  std::string stamps;            // Machine/: one stamp per machine
+
+  // The paths of one machine, style, stored file or named upload.
+  std::string MachineFiles(std::string_view machine) const { return Join(machine_lists, machine); }
+  std::string Stamp(std::string_view machine) const { return Join(stamps, machine); }
+  std::string StyleDir(std::string_view style) const { return Join(values, style); }
+  std::string StyleFiles(std::string_view style) const { return Join(style_lists, style); }
+  std::string Stored(std::string_view style, std::string_view file) const {
+    return Join(StyleDir(style) + "/", file);
+  }
+  std::string NamedUpload(std::string_view name) const { return Join(values, name); }
+
+ private:
+  static std::string Join(std::string_view dir, std::string_view name) {
+    std::string path(dir);
+    path += name;
+    return path;
+  }
+};
+
+// The shared upload slot of SetValueFile/, and the file list beside it: names no style or
+// named upload may take.
+inline constexpr std::string_view kSharedUploadName = "FileData";
+inline constexpr std::string_view kFileListName = "FileList";
+
+// Fails, saying why, when BuildPathTable could not fit every path of the store in its table.
+Status CheckPathTable();
+
+// Every path of the store. Needs BuildPathTable to have filled a complete table.
+StorePaths PathsFromTable();
+
+// The directory part of `path`, up to and with its last '/'; "./" when it has none.
+std::string DirectoryOf(std::string_view path);
+
+// Temporary files of a repair begin with this: the space keeps them apart from every name a
+// save can create.
+inline constexpr std::string_view kRepairTempPrefix = ".loomreg-check ";
+
+}  // namespace loomreg
+
+#endif
