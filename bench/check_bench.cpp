@@ -4,14 +4,8 @@
 // of the distinct names it must remember, plus 64 MiB. The stores are generated once and kept
 // under the work directory; each repair works on a fresh copy.
 //   loomreg_check_bench --checker PATH --work DIR [--rounds N] [--no-repair]
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/ptrace.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,55 +15,19 @@
 #include <unordered_set>
 #include <vector>
 
+#include "traced_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
-struct Measured {
-  double seconds = 0;
-  long peak_kib = 0;  // VmHWM just before exit
-  int status = -1;
-};
+using Measured = TracedRun;
 
-// Runs the checker in `app` with its output discarded, and reads its peak resident memory
-// from /proc just before it exits (the process is traced to stop it there): the peak that
-// wait4 reports would also count the memory of this process, up to the exec.
+// Runs the checker in `app`, its output discarded.
 Measured Run(const std::string& checker, const fs::path& app, bool repair) {
   std::vector<std::string> argv = {"loomreg-check"};
   if (repair) argv.push_back("--repair");
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  auto start = Clock::now();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    if (::chdir(app.c_str()) != 0) ::_exit(126);
-    ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-    ::execv(checker.c_str(), args.data());
-    ::_exit(127);
-  }
-  Measured m;
-  int status = 0;
-  ::waitpid(pid, &status, 0);  // stopped after the exec
-  ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACEEXIT));
-  ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-  while (::waitpid(pid, &status, 0) == pid && !WIFEXITED(status) && !WIFSIGNALED(status)) {
-    if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
-      std::ifstream proc("/proc/" + std::to_string(pid) + "/status");
-      for (std::string line; std::getline(proc, line);) {
-        if (line.starts_with("VmHWM:")) m.peak_kib = std::atol(line.c_str() + 6);
-      }
-    }
-    int signal = WIFSTOPPED(status) && WSTOPSIG(status) != SIGTRAP ? WSTOPSIG(status) : 0;
-    ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(signal)));
-  }
-  m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return m;
+  return RunTraced(checker, argv, app);
 }
 
 // A name of `min` to `min + 14` bytes, distinct for every `i`.

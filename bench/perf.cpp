@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -22,6 +21,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "traced_run.h"
 
 extern char** environ;
 
@@ -79,40 +80,10 @@ Run Spawn(const std::vector<std::string>& argv, const fs::path& cwd,
   return run;
 }
 
-// The peak resident memory of the program's own image, read from /proc just before it exits
-// (the process is traced to stop it there). The peak that wait4 reports also counts the
-// memory of the process that started it, up to the exec.
+// The peak resident memory of the program's own image (see RunTraced).
 long PeakRssKb(const std::vector<std::string>& argv, const fs::path& cwd,
                const std::string& program) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-    ::execv(program.c_str(), args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);  // stopped after the exec
-  ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACEEXIT));
-  ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-  long peak = 0;
-  while (::waitpid(pid, &status, 0) == pid && !WIFEXITED(status) && !WIFSIGNALED(status)) {
-    if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
-      std::ifstream proc("/proc/" + std::to_string(pid) + "/status");
-      for (std::string line; std::getline(proc, line);) {
-        if (line.starts_with("VmHWM:")) peak = std::atol(line.c_str() + 6);
-      }
-    }
-    int signal = WIFSTOPPED(status) && WSTOPSIG(status) != SIGTRAP ? WSTOPSIG(status) : 0;
-    ::ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(signal)));
-  }
-  return peak;
+  return RunTraced(program, argv, cwd).peak_kib;
 }
 
 double Median(std::vector<double> v) {
