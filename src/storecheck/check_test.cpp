@@ -354,6 +354,10 @@ TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
        [&] { Write("SetValueFile/upload-Ab12Cd", "12345"); },
        {{K::kWaitingUpload, Path("SetValueFile/upload-Ab12Cd")}},
        {}},
+      {"LockThatIsADirectory",
+       [&] { fs::create_directory(root_ / "kvrdata/SetValueFileList/.lock"); },
+       {{K::kUnusableLock, lock}},
+       {}},
       {"LockOfRootInAStoreOfNobody",
        [&] {
          // Tests run as root: the store is handed to nobody, the lock file kept root's.
