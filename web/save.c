@@ -298,7 +298,9 @@ static int SaveRequest(const Request* r) {
   }
   SweepRequestDirectories();
   if (WriteUpload(r->settings, &upload) != 0) {
-    result = ErrorPage(500, "Internal Server Error", "The upload cannot be written.");
+    result = RefusedPage(500, "Internal Server Error", r,
+                         "The settings cannot be written into the store; ask the administrator.",
+                         -1, NULL);
     goto done;
   }
   if ((words[FIELD_COUNT] = malloc(strlen(upload.upload) + 16)) == NULL) {
@@ -308,7 +310,8 @@ static int SaveRequest(const Request* r) {
   sprintf(words[FIELD_COUNT], "upload_arg=%s", strrchr(upload.upload, '/') + 1);
   if (MakeRequestDirectory(directory, sizeof directory) != 0) {
     unlink(upload.upload);
-    result = ErrorPage(500, "Internal Server Error", "No working directory for the save.");
+    result = RefusedPage(500, "Internal Server Error", r,
+                         "The save has no working directory; ask the administrator.", -1, NULL);
     goto done;
   }
   run_status = RunLoomreg(words, directory, message);
@@ -376,7 +379,8 @@ int Save(char* body, size_t length) {
     result = RefusedPage(400, "Bad Request", &r, "The form data is malformed or empty.", -1, NULL);
   } else if (CheckForm(&r, nul) == 0) {
     if (!PathTableIsComplete()) {
-      result = ErrorPage(500, "Internal Server Error", "The store's paths are too long.");
+      result = RefusedPage(500, "Internal Server Error", &r,
+                           "The store's paths are too long; ask the administrator.", -1, NULL);
     } else {
       result = SaveRequest(&r);
     }
