@@ -75,6 +75,13 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
   // the escape (two bytes more with every escape). Before that only the bytes up to the '%'
   // are copied. Loads stay within the text: read + 16 <= length.
   const bool in_place = out == text;
+  // A whole store in place also writes input bytes, shifted, past the output; once the output
+  // stops short of them they would stay behind its end. So before such a store the bytes it
+  // is the first to overwrite are kept here, at their position modulo 64 (from index 64 on;
+  // each copy is made twice so that one of them never wraps), and at the end those past the
+  // output are put back. Positions from `untouched` on still hold the input as it came.
+  alignas(16) char kept[144];
+  std::size_t untouched = 0;
   const __m128i percent = _mm_set1_epi8('%');
   const __m128i plus = _mm_set1_epi8('+');
   const __m128i space = _mm_set1_epi8(' ');
@@ -94,7 +101,15 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
     }
     const std::size_t plain = static_cast<std::size_t>(__builtin_ctz(escapes));
     const std::size_t at = read + plain;
-    if (!in_place || write + 16 <= at) {
+    if (!in_place) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + write), chunk);
+    } else if (write + 16 <= at) {
+      // Never written yet, and before `at`: inside the text and already read.
+      const std::size_t from = std::max(untouched, write);
+      const __m128i original = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + from));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + 64 + (from & 63)), original);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + (from & 63)), original);
+      untouched = write + 16;
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + write), chunk);
     } else {
       alignas(16) char decoded[16];
@@ -131,6 +146,11 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
     out[write++] = static_cast<char>(c);
     ++read;
   }
+#if defined(__SSE2__)
+  // Everything a store wrote past the output lies within sixteen bytes of the last one's start,
+  // and no copy kept since then has wrapped onto those positions.
+  for (std::size_t p = write + 1; p < untouched; ++p) out[p] = kept[64 + (p & 63)];
+#endif
   return write;
 }
 
