@@ -77,11 +77,22 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
   const bool in_place = out == text;
   // A whole store in place also writes input bytes, shifted, past the output; once the output
   // stops short of them they would stay behind its end. So before such a store the bytes it
-  // is the first to overwrite are kept here, at their position modulo 64 (from index 64 on;
-  // each copy is made twice so that one of them never wraps), and at the end those past the
-  // output are put back. Positions from `untouched` on still hold the input as it came.
+  // is the first to overwrite are kept here, sixteen at a time, at their position modulo 64 (from
+  // index 64 on; each copy is made twice so that one of them never wraps), and at the end those
+  // past the output are put back. Positions from `untouched` on still hold the input as it came.
   alignas(16) char kept[144];
   std::size_t untouched = 0;
+  // Keeps the sixteen bytes from `untouched` (or from `write`, if the output has passed it) so
+  // that a whole store at `write` may follow; false when they would run past the text.
+  auto keep = [&](std::size_t store_at) {
+    const std::size_t from = std::max(untouched, store_at);
+    if (from + 16 > length) return false;
+    const __m128i original = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + from));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + 64 + (from & 63)), original);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + (from & 63)), original);
+    untouched = from + 16;
+    return true;
+  };
   const __m128i percent = _mm_set1_epi8('%');
   const __m128i plus = _mm_set1_epi8('+');
   const __m128i space = _mm_set1_epi8(' ');
@@ -103,13 +114,7 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
     const std::size_t at = read + plain;
     if (!in_place) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + write), chunk);
-    } else if (write + 16 <= at) {
-      // Never written yet, and before `at`: inside the text and already read.
-      const std::size_t from = std::max(untouched, write);
-      const __m128i original = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + from));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + 64 + (from & 63)), original);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + (from & 63)), original);
-      untouched = write + 16;
+    } else if (write + 16 <= at && (write + 16 <= untouched || keep(write))) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + write), chunk);
     } else {
       alignas(16) char decoded[16];
@@ -147,8 +152,8 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
     ++read;
   }
 #if defined(__SSE2__)
-  // Everything a store wrote past the output lies within sixteen bytes of the last one's start,
-  // and no copy kept since then has wrapped onto those positions.
+  // Everything kept past the output lies within 32 bytes of the last store's start, and was
+  // kept once and not overwritten since.
   for (std::size_t p = write + 1; p < untouched; ++p) out[p] = kept[64 + (p & 63)];
 #endif
   return write;
