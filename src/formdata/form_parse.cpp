@@ -17,33 +17,30 @@ struct Marks {
   std::uint64_t equals = 0;
 };
 
+// The marks of p[0, count), count at most 64, reading only those bytes.
 Marks MarksOf(const char* p, std::size_t count) {
   Marks marks;
-  for (std::size_t i = 0; i < count; ++i) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i equals = _mm_set1_epi8('=');
+  for (; i + 16 <= count; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const auto nul_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero)));
+    const auto equals_bits =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, equals)));
+    marks.nul |= static_cast<std::uint64_t>(nul_bits) << i;
+    marks.equals |= static_cast<std::uint64_t>(equals_bits) << i;
+  }
+#endif
+  for (; i < count; ++i) {
     marks.nul |= static_cast<std::uint64_t>(p[i] == '\0') << i;
     marks.equals |= static_cast<std::uint64_t>(p[i] == '=') << i;
   }
   return marks;
 }
 
-#if defined(__SSE2__)
-Marks MarksOf64(const char* p) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i equals = _mm_set1_epi8('=');
-  Marks marks;
-  for (int i = 0; i < 4; ++i) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    const auto nul_bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, zero)));
-    const auto equals_bits =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, equals)));
-    marks.nul |= static_cast<std::uint64_t>(nul_bits) << (16 * i);
-    marks.equals |= static_cast<std::uint64_t>(equals_bits) << (16 * i);
-  }
-  return marks;
-}
-#else
 Marks MarksOf64(const char* p) { return MarksOf(p, 64); }
-#endif
 
 // Without a popcount instruction in the baseline, __builtin_popcountll is a library call.
 std::size_t CountOnes(std::uint64_t bits) {
@@ -60,8 +57,8 @@ struct Count {
   WalkEnd end;
 };
 
-// The marks of text[base, end], 64 bytes or what is left; text[end] is a NUL. Whole loads stay
-// within the text; the last bytes are read one by one.
+// The marks of text[base, end], 64 bytes or what is left; text[end] is a NUL. Loads stay within
+// the text.
 Marks MarksAt(const char* text, std::size_t base, std::size_t end) {
   return end - base >= 64 ? MarksOf64(text + base) : MarksOf(text + base, end - base + 1);
 }
@@ -144,13 +141,25 @@ int ParseFormData(char* text, PairList* list) {
   const WalkEnd walk_end = count.end;
   if (!loomreg::formdata::ReservePairs(pairs, list)) return -1;
 
-  // Phase 3: split each segment at its first '=' and copy the name and the value.
-  if (pairs > 0 &&
-      WalkPairs(text, end, [text, list](std::size_t start, std::size_t equals, std::size_t nul) {
-        text[equals] = '\0';
-        return loomreg::formdata::FillPairCopy({text + start, equals - start},
-                                               {text + equals + 1, nul - equals - 1}, list);
-      }) == WalkEnd::kStopped) {
+  // Phase 3: split each segment at its first '=' and copy the name and the value. Long
+  // segments (a textarea, say) are crossed faster by the C library's scans, one pair at a time;
+  // many short ones by the walk over the marks.
+  auto fill = [text, list](std::size_t start, std::size_t equals, std::size_t nul) {
+    text[equals] = '\0';
+    return loomreg::formdata::FillPairCopy({text + start, equals - start},
+                                           {text + equals + 1, nul - equals - 1}, list);
+  };
+  if (end / 256 >= pairs) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+      // Every segment counted holds an '=' before its NUL.
+      const auto* equals = static_cast<const char*>(std::memchr(text + start, '=', end - start));
+      const auto at = static_cast<std::size_t>(equals - text);
+      const std::size_t nul = at + 1 + std::strlen(equals + 1);
+      if (!fill(start, at, nul)) return -1;
+      start = nul + 1;
+    }
+  } else if (WalkPairs(text, end, fill) == WalkEnd::kStopped) {
     return -1;
   }
   // After a segment without '=' the pairs before it stay.
