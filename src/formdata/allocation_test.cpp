@@ -102,18 +102,34 @@ TEST(AllocationTest, EveryAppendReallocatesToExactlyTheNewCount) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(hooks.realloc_sizes[i], (i + 1) * sizeof(NameValuePair));
 }
 
-TEST(AllocationTest, ParsingReallocatesOncePerPair) {
-  ScopedList list(Pairs{{"x", "0"}});
-  char text[] = "a=1&b=2&c=3";
-  {
-    Armed armed;
-    EXPECT_EQ(ParseFormData(text, list.get()), 4);
+// The array grows once, to its final size; then each pair costs the copies of its name and
+// value. After a segment without '=' the array holds exactly the pairs before it, and a parse
+// that finds no pair does not touch the array.
+TEST(AllocationTest, ParsingGrowsTheArrayOnceToItsFinalSize) {
+  struct Case {
+    const char* text;
+    int result;
+    int pairs;
+  };
+  for (const Case& c : {Case{"a=1&b=2&c=3", 4, 4}, Case{"a=1&b=2&c&d=4", 0, 3},
+                        Case{"a=1&&b=2", 2, 2}, Case{"&a=1", 1, 1}, Case{"c&d=4", 0, 1}}) {
+    ScopedList list(Pairs{{"x", "0"}});
+    std::string text = c.text;
+    {
+      Armed armed;
+      EXPECT_EQ(ParseFormData(text.data(), list.get()), c.result) << c.text;
+    }
+    const int parsed = c.pairs - 1;
+    ASSERT_EQ(hooks.realloc_calls, parsed > 0 ? 1 : 0) << c.text;
+    if (parsed > 0) {
+      EXPECT_EQ(hooks.realloc_sizes[0], c.pairs * sizeof(NameValuePair)) << c.text;
+    }
+    EXPECT_EQ(hooks.calls, hooks.realloc_calls + 2 * parsed) << c.text;
+    EXPECT_EQ(list.list.pairCount, c.pairs) << c.text;
   }
-  ASSERT_EQ(hooks.realloc_calls, 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(hooks.realloc_sizes[i], (i + 2) * sizeof(NameValuePair));
 }
 
-// Each append makes three allocations: the name's copy, the value's copy, the entry array.
+// Each append makes three allocations: the entry array, the name's copy, the value's copy.
 TEST(AllocationTest, FailedAppendReleasesTheWholeList) {
   for (int fail_call = 0; fail_call < 3; ++fail_call) {
     ScopedList list;
@@ -130,8 +146,9 @@ TEST(AllocationTest, FailedAppendReleasesTheWholeList) {
   }
 }
 
+// A parse of three pairs makes seven allocations: the array's growth, then two copies a pair.
 TEST(AllocationTest, FailedParseReturnsMinusOneAndReleasesTheList) {
-  for (int fail_call = 0; fail_call < 9; ++fail_call) {
+  for (int fail_call = 0; fail_call < 7; ++fail_call) {
     ScopedList list(Pairs{{"held", "before"}});
     char text[] = "a=1&b=2&c=3";
     int result;
@@ -145,6 +162,24 @@ TEST(AllocationTest, FailedParseReturnsMinusOneAndReleasesTheList) {
     // Everything the parse allocated is gone, and so are the entries held before it.
     EXPECT_EQ(hooks.live_count, 0) << fail_call;
   }
+}
+
+// The growth comes before any copy, so when it fails nothing of the parse is left to release.
+TEST(AllocationTest, FailedGrowthOfAParseLeavesTheEmptyList) {
+  ScopedList list(Pairs{{"p", "1"}, {"q", "2"}});
+  char text[] = "a=1&b=2&c=3";
+  int result;
+  {
+    Armed armed(0);
+    result = ParseFormData(text, list.get());
+  }
+  EXPECT_EQ(result, -1);
+  ASSERT_EQ(hooks.realloc_calls, 1);
+  EXPECT_EQ(hooks.realloc_sizes[0], 5 * sizeof(NameValuePair));
+  EXPECT_EQ(hooks.calls, 1);
+  EXPECT_EQ(list.list.pairCount, 0);
+  EXPECT_EQ(list.list.pairs, nullptr);
+  EXPECT_EQ(hooks.live_count, 0);
 }
 
 TEST(AllocationTest, TextResultsAreNullWhenMemoryRunsOut) {

@@ -48,7 +48,8 @@ void PrintPairList(const PairList* list);
  * list's pairCount; 0 as soon as a segment has no '=' (the pairs before it stay); -1 when
  * memory ran out (the list is then released and empty). An empty segment ends the parse. The
  * buffer needs no room beyond the text's terminating NUL; afterwards it holds the decoded
- * segments separated by NULs. An escaped carriage return (%0D) is dropped. */
+ * segments separated by NULs, and past them the text's own bytes. An escaped carriage return
+ * (%0D) is dropped. */
 int ParseFormData(char* text, PairList* list);
 /* New text with every byte below 0x20 or from 0x80, and each of = & % space < > + , written
  * as '%' and two lower-case hexadecimal digits. NULL when memory runs out. */

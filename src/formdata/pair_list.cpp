@@ -25,24 +25,38 @@ OwnedText CopyText(std::string_view text) {
 
 }  // namespace
 
-bool AppendPairCopy(std::string_view name, std::string_view value, PairList* list) {
-  // Copy first, so that a failure leaves no entry half made.
-  OwnedText name_copy = CopyText(name);
-  OwnedText value_copy = CopyText(value);
+bool ReservePairs(std::size_t count, PairList* list) {
+  if (count == 0) return true;
+  // The array only ever holds what the list will count, so it is never larger than
+  // INT32_MAX entries.
+  const auto held = static_cast<std::size_t>(list->pairCount);
   void* grown = nullptr;
-  if (name_copy && value_copy && list->pairCount < INT32_MAX) {
-    // No spare capacity: the array always holds exactly pairCount entries.
-    std::size_t count = static_cast<std::size_t>(list->pairCount) + 1;
-    grown = std::realloc(list->pairs, count * sizeof(NameValuePair));
+  if (count <= static_cast<std::size_t>(INT32_MAX) - held) {
+    grown = std::realloc(list->pairs, (held + count) * sizeof(NameValuePair));
   }
   if (grown == nullptr) {
     FreePairList(list);
     return false;
   }
   list->pairs = static_cast<NameValuePair*>(grown);
+  return true;
+}
+
+bool FillPairCopy(std::string_view name, std::string_view value, PairList* list) {
+  OwnedText name_copy = CopyText(name);
+  OwnedText value_copy = CopyText(value);
+  if (!name_copy || !value_copy) {
+    FreePairList(list);
+    return false;
+  }
   list->pairs[list->pairCount] = {name_copy.release(), value_copy.release()};
   ++list->pairCount;
   return true;
+}
+
+bool AppendPairCopy(std::string_view name, std::string_view value, PairList* list) {
+  // No spare capacity: the array always holds exactly pairCount entries.
+  return ReservePairs(1, list) && FillPairCopy(name, value, list);
 }
 
 }  // namespace loomreg::formdata
@@ -61,12 +75,14 @@ void InitPairList(PairList* list) {
 }
 
 void FreePairList(PairList* list) {
-  if (list->pairs != nullptr) {
-    for (std::int32_t i = 0; i < list->pairCount; ++i) {
-      std::free(list->pairs[i].name);
-      std::free(list->pairs[i].value);
+  // Read once: free() could, for all the compiler knows, change *list between calls.
+  NameValuePair* const pairs = list->pairs;
+  if (pairs != nullptr) {
+    for (NameValuePair *pair = pairs, *end = pairs + list->pairCount; pair != end; ++pair) {
+      std::free(pair->name);
+      std::free(pair->value);
     }
-    std::free(list->pairs);
+    std::free(pairs);
   }
   InitPairList(list);
 }

@@ -1,7 +1,9 @@
-// The append that AppendPair and ParseFormData share, for texts whose lengths are known.
+// The appends of AppendPair and ParseFormData, for texts whose lengths are known: one pair at a
+// time, or the array grown once for a known number of pairs and then filled.
 #ifndef LOOMREG_FORMDATA_PAIR_LIST_H
 #define LOOMREG_FORMDATA_PAIR_LIST_H
 
+#include <cstddef>
 #include <string_view>
 
 #include "formdata.h"
@@ -12,6 +14,17 @@ namespace loomreg::formdata {
 // array by exactly one entry. When memory runs out, releases the list, leaves it empty and
 // returns false.
 bool AppendPairCopy(std::string_view name, std::string_view value, PairList* list);
+
+// Grows the entry array to pairCount + `count` entries in one step, for a caller that appends
+// exactly `count` pairs with FillPairCopy next and returns only after that; pairCount stays as
+// it is. A count of 0 changes nothing. When memory runs out, releases the list, leaves it
+// empty and returns false.
+bool ReservePairs(std::size_t count, PairList* list);
+
+// Stores copies of `name` and `value` (which must hold no NUL) in the entry after the last one,
+// for which ReservePairs made room, and counts it. When memory runs out, releases the list,
+// leaves it empty and returns false.
+bool FillPairCopy(std::string_view name, std::string_view value, PairList* list);
 
 }  // namespace loomreg::formdata
 

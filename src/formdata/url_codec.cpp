@@ -75,6 +75,24 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
   // the escape (two bytes more with every escape). Before that only the bytes up to the '%'
   // are copied. Loads stay within the text: read + 16 <= length.
   const bool in_place = out == text;
+  // A whole store in place also writes input bytes, shifted, past the output; once the output
+  // stops short of them they would stay behind its end. So before such a store the bytes it
+  // is the first to overwrite are kept here, sixteen at a time, at their position modulo 64 (from
+  // index 64 on; each copy is made twice so that one of them never wraps), and at the end those
+  // past the output are put back. Positions from `untouched` on still hold the input as it came.
+  alignas(16) char kept[144];
+  std::size_t untouched = 0;
+  // Keeps the sixteen bytes from `untouched` (or from `write`, if the output has passed it) so
+  // that a whole store at `write` may follow; false when they would run past the text.
+  auto keep = [&](std::size_t store_at) {
+    const std::size_t from = std::max(untouched, store_at);
+    if (from + 16 > length) return false;
+    const __m128i original = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + from));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + 64 + (from & 63)), original);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + (from & 63)), original);
+    untouched = from + 16;
+    return true;
+  };
   const __m128i percent = _mm_set1_epi8('%');
   const __m128i plus = _mm_set1_epi8('+');
   const __m128i space = _mm_set1_epi8(' ');
@@ -94,7 +112,9 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
     }
     const std::size_t plain = static_cast<std::size_t>(__builtin_ctz(escapes));
     const std::size_t at = read + plain;
-    if (!in_place || write + 16 <= at) {
+    if (!in_place) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + write), chunk);
+    } else if (write + 16 <= at && (write + 16 <= untouched || keep(write))) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + write), chunk);
     } else {
       alignas(16) char decoded[16];
@@ -131,6 +151,11 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
     out[write++] = static_cast<char>(c);
     ++read;
   }
+#if defined(__SSE2__)
+  // Everything kept past the output lies within 32 bytes of the last store's start, and was
+  // kept once and not overwritten since.
+  for (std::size_t p = write + 1; p < untouched; ++p) out[p] = kept[64 + (p & 63)];
+#endif
   return write;
 }
 

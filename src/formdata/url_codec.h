@@ -10,7 +10,9 @@ namespace loomreg::formdata {
 
 // Decodes the `length` bytes of `text` (which must be followed by its NUL) into `out` and
 // returns the decoded length; nothing is terminated. `out` may be `text` itself, since the
-// decoded text is never longer. With `split_at_ampersand`, each '&' becomes a NUL.
+// decoded text is never longer; then every byte after out[decoded length] is as it was (that
+// one byte, where the caller puts its NUL, may have been written). With `split_at_ampersand`,
+// each '&' becomes a NUL.
 //
 // An escape is '%' and two hexadecimal digits of either case. One digit alone gives that
 // digit's value, no digit gives no byte; in every case the escape spans three bytes, cut short
