@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Every message the programs can print has its text in the README's Troubleshooting section,
-# so that the section cannot fall behind the programs. The texts are read from the sources by
-# troubleshooting_messages.pl; each one missing is named with the place that prints it.
+# Every message the programs can print has its text in the Troubleshooting page,
+# docs/troubleshooting.md, so that the page cannot fall behind the programs. The texts are
+# read from the sources by troubleshooting_messages.pl; each one missing is named with the
+# place that prints it.
 #   troubleshooting_test.sh SOURCEDIR
 set -euo pipefail
 export LC_ALL=C
@@ -9,8 +10,8 @@ cd -- "$1"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-section=$(awk '/^## /{on = ($0 == "## Troubleshooting")} on' README.md)
-[ -n "$section" ] || fail "README.md has no '## Troubleshooting' section"
+[ -f docs/troubleshooting.md ] || fail "docs/troubleshooting.md is missing"
+section=$(cat docs/troubleshooting.md)
 
 mapfile -t sources < <(find src -name '*.cpp' ! -name '*_test.cpp' | sort)
 messages=$(perl tests/troubleshooting_messages.pl "${sources[@]}" scripts/loomreg-mkstore \
@@ -22,9 +23,9 @@ count=$(printf '%s\n' "$messages" | wc -l)
 missing=0
 while IFS=$'\t' read -r where text; do
   if [[ $section != *"$text"* ]]; then
-    echo "README.md '## Troubleshooting' lacks the message text \"$text\" (printed by $where)" >&2
+    echo "docs/troubleshooting.md lacks the message text \"$text\" (printed by $where)" >&2
     missing=$((missing + 1))
   fi
 done <<<"$messages"
-[ "$missing" -eq 0 ] || fail "$missing message texts are missing from README.md '## Troubleshooting'"
-echo "troubleshooting: all $count message texts are in the README"
+[ "$missing" -eq 0 ] || fail "$missing message texts are missing from docs/troubleshooting.md"
+echo "troubleshooting: all $count message texts are in docs/troubleshooting.md"
