@@ -75,7 +75,14 @@ foreach(page IN LISTS LOOMREG_MAN_PAGES)
     endif()
     string(REPLACE "\n${line}\n" "\n${line} ${PROJECT_VERSION}\n" page_text "${page_text}")
   endforeach()
-  file(CONFIGURE OUTPUT ${page_built} CONTENT "${page_text}" @ONLY)
+  # Written only when changed, so that a new configure compresses nothing anew.
+  set(page_before "")
+  if(EXISTS ${page_built})
+    file(READ ${page_built} page_before)
+  endif()
+  if(NOT page_before STREQUAL page_text)
+    file(WRITE ${page_built} "${page_text}")
+  endif()
   add_custom_command(OUTPUT ${page_built}.gz
     COMMAND gzip -9nkf ${page_built}
     DEPENDS ${page_built}
@@ -87,7 +94,9 @@ add_custom_target(loomreg_man_pages ALL DEPENDS ${loomreg_man_gz})
 install(FILES ${loomreg_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # What Debian asks of every package's documentation directory: the copyright, in the
-# machine-readable format, and the changelog, compressed like the man pages.
+# machine-readable format, and the changelog, compressed like the man pages. The package is
+# made here, not by Debian: a native package, without a Debian revision in its version, whose
+# changelog lintian wants named changelog.gz (changelog.Debian.gz is for non-native packages).
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
   COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
