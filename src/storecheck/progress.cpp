@@ -54,7 +54,7 @@ ProgressLine::ProgressLine(int fd, std::size_t width, Clock::time_point start,
 void ProgressLine::Begin(std::string_view action, std::string_view path, std::uint64_t total,
                          Clock::time_point now) {
   action_ = action;
-  path_ = path;
+  path_ = EscapeForLine(path);  // a planted name must not move the cursor or end the line
   total_ = total;
   done_ = 0;
   active_ = true;

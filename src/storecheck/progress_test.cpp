@@ -65,8 +65,10 @@ TEST(ProgressLine, ShowsAfterTheDelayRedrawsAtMostEveryTenthAndErases) {
     line.Clear();
     line.Advance(10, start + milliseconds(2000));
     EXPECT_EQ(pipe.Take(), "") << "erased once, and nothing after until a new file begins";
-    line.Begin("reading", "x", 0, start + milliseconds(2100));
-    EXPECT_EQ(pipe.Take(), std::string(kErase) + "loomreg-check: reading x: 0 of 0 bytes (100%)");
+    line.Begin("reading", "x\033[2J\n", 0, start + milliseconds(2100));
+    EXPECT_EQ(pipe.Take(),
+              std::string(kErase) + "loomreg-check: reading x\\x1b[2J\\x0a: 0 of 0 bytes (100%)")
+        << "controls in a name are written escaped";
   }
   EXPECT_EQ(pipe.Take(), kErase) << "a line still shown is erased at the end";
 
