@@ -4,9 +4,11 @@
 // whose path ends in "Machine/M1" fails with EIO. nth 0 fails every matching call. Calls:
 // open (open, open64, openat), write (write, pwrite), fsync (fsync, fdatasync), mkdir, and
 // rename (renameat2, matched by the path moved). A descriptor is matched by the path it was
-// opened with.
+// opened with. The errno SIGKILL kills the process at that call instead, as a crash or an
+// administrator's kill would end it part-way.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,7 +29,10 @@ struct Rule {
   long seen = 0;
 };
 
+constexpr int kKill = -1;
+
 int ErrnoByName(std::string_view name) {
+  if (name == "SIGKILL") return kKill;
   static const std::pair<std::string_view, int> kNames[] = {
       {"EIO", EIO},     {"ENOSPC", ENOSPC}, {"EACCES", EACCES},
       {"EROFS", EROFS}, {"ENOENT", ENOENT}, {"EDQUOT", EDQUOT},
@@ -76,6 +81,7 @@ bool ShouldFail(std::string_view call, std::string_view path) {
     if (rule.call != call || !path.ends_with(rule.suffix)) continue;
     ++rule.seen;
     if (rule.nth == 0 || rule.seen == rule.nth) {
+      if (rule.error == kKill) ::kill(::getpid(), SIGKILL);
       errno = rule.error;
       return true;
     }

@@ -267,6 +267,84 @@ TEST(HostileStoreCheckTest, LinksAndWrongTypesAreProblemsAndNeverFollowed) {
   EXPECT_TRUE(fs::is_symlink(store.data() / "StyleList/KindList"));
 }
 
+// Run as root under umask 077 against a store that nobody owns, whatever creates the lock file
+// gives it nobody's owner and group and read and write for each class that may write
+// SetValueFileList/ (here owner and group), so that nobody's saves can take the lock; a plain
+// check creates none. A lock file root took nevertheless is reported, named in the refusal of
+// nobody's save, and mended by a repair run as root.
+TEST(HostileStoreLockTest, WhatRootRunsNeverLocksOutTheStoresOwner) {
+  const std::vector<std::vector<std::string>> creators = {
+      {LOOMREG_CHECK_BINARY, "--hold", "--", "true"},
+      {LOOMREG_CHECK_BINARY, "--repair"},
+      {LOOMREG_SCRIPT_DIR "/loomreg-mkstore"},
+  };
+  auto as_root_under_umask_077 = [](const Store& store, std::vector<std::string> argv) {
+    argv.insert(argv.begin(), {"-c", "umask 077 && exec \"$@\"", "sh"});
+    return RunBounded(store.app(), Runner::kRoot, "/bin/sh", argv);
+  };
+  for (const std::vector<std::string>& creator : creators) {
+    SCOPED_TRACE(creator[0] + (creator.size() > 1 ? " " + creator[1] : ""));
+    Store store;
+    store.Upload("v1");
+    GiveToNobody(store.app().parent_path());
+    const fs::path dir = store.data() / "SetValueFileList";
+    const fs::path lock = dir / ".lock";
+    ASSERT_EQ(::chmod(dir.c_str(), 0770), 0);
+    fs::remove(lock);
+
+    ProcessResult check = as_root_under_umask_077(store, {LOOMREG_CHECK_BINARY});
+    EXPECT_EQ(check.exit_status, 0) << check.err;
+    EXPECT_NE(check.out.find(".lock: note: unlocked-check: the store was read without its lock, as "
+                             "the lock file does not exist"),
+              std::string::npos)
+        << check.out;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(lock)));
+
+    ProcessResult created = as_root_under_umask_077(store, creator);
+    EXPECT_EQ(created.exit_status, 0) << created.err << created.out;
+    struct stat st;
+    ASSERT_EQ(::lstat(lock.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, S_IFREG | 0660u);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    ProcessResult save =
+        RunBounded(store.app(), Runner::kNobody, LOOMREG_BINARY, SaveWords({.file = "F1"}));
+    EXPECT_EQ(save.err, "");
+    EXPECT_EQ(store.RunStatus(), "0\r\n");
+  }
+
+  // A lock file of root's: nobody's save says why it is refused and how to mend it, and a repair
+  // run as root mends it without replacing it.
+  Store store;
+  store.Upload("v1");
+  GiveToNobody(store.app().parent_path());
+  const fs::path lock = store.data() / "SetValueFileList/.lock";
+  ASSERT_EQ(::lchown(lock.c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(lock.c_str(), 0644), 0);
+  struct stat before;
+  ASSERT_EQ(::lstat(lock.c_str(), &before), 0);
+  ProcessResult save = RunBounded(store.app(), Runner::kNobody, LOOMREG_BINARY, SaveWords({}));
+  EXPECT_EQ(store.RunStatus(), "-1\r\n");
+  EXPECT_EQ(save.err,
+            "loomreg: refused: cannot take the store lock: cannot open "
+            "../kvrdata/SetValueFileList/.lock: Permission denied; the save runs as nobody, and "
+            "the lock file is owned by root:root with mode 0644: mend it with loomreg-check "
+            "--repair, run as root in " +
+                fs::canonical(store.app()).string() + "\n");
+  ProcessResult repair = RunBounded(store.app(), Runner::kRoot, LOOMREG_CHECK_BINARY, {"--repair"});
+  EXPECT_TRUE(
+      repair.out.starts_with("../kvrdata/SetValueFileList/.lock: repaired: gave the lock "
+                             "file the owner nobody:nogroup and mode 0644\n1 repair made\n"))
+      << repair.out;
+  struct stat after;
+  ASSERT_EQ(::lstat(lock.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_uid, 65534u);
+  save = RunBounded(store.app(), Runner::kNobody, LOOMREG_BINARY, SaveWords({}));
+  EXPECT_EQ(save.err, "");
+  EXPECT_EQ(store.RunStatus(), "0\r\n");
+}
+
 // A configuration file that is not a regular file counts as missing and is never read: every
 // tool goes on with the defaults instead of blocking on a FIFO or reading /dev/zero for ever.
 TEST(HostileStoreCheckTest, AConfigurationFileThatIsNoRegularFileCountsAsMissing) {

@@ -2,6 +2,7 @@
 // every way it reports, the repair of it, its exit statuses, and a repair among running saves.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -364,6 +365,47 @@ TEST(LoomregCheckTest, HoldRunsACommandUnderTheStoreLock) {
   run = Check(store, {"--hold", "--"});
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_TRUE(run.err.starts_with("loomreg-check: --hold needs a command\n")) << run.err;
+}
+
+// --hold keeps the store locked for exactly as long as its command runs: a SIGTERM sent to the
+// holder is passed on to the command, and a SIGKILL of the holder leaves the command holding
+// the lock. A save started meanwhile is filed only after the command has ended.
+TEST(LoomregCheckTest, HoldKeepsSavesOutUntilItsCommandHasEndedWhateverEndsTheHolder) {
+  for (int signal : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGKILL");
+    Store store;
+    pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+      if (::chdir(store.app().c_str()) != 0) ::_exit(99);
+      // On SIGTERM the command takes a second to end, by that signal; without one it ends
+      // after 1.5 s.
+      ::execl(LOOMREG_CHECK_BINARY, "loomreg-check", "--hold", "--", "/bin/sh", "-c",
+              "trap 'sleep 1; : >ended; trap - TERM; kill -TERM $$' TERM; : >started; i=0; "
+              "while [ $i -lt 30 ]; do sleep 0.05; i=$((i+1)); done; : >ended",
+              nullptr);
+      ::_exit(98);
+    }
+    for (int i = 0; i < 1000 && !Exists(store.app() / "started"); ++i) ::usleep(10000);
+    ASSERT_TRUE(Exists(store.app() / "started"));
+    ASSERT_EQ(::kill(holder, signal), 0);
+    int status = 0;
+    if (signal == SIGKILL) {
+      ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    }
+    store.Upload("v1");
+    ProcessResult save = store.Save({});
+    EXPECT_TRUE(Exists(store.app() / "ended")) << "the save was filed while the command ran";
+    EXPECT_EQ(save.exit_status, 1);
+    EXPECT_EQ(save.err, "");
+    EXPECT_EQ(store.RunStatus(), "0\r\n");
+    EXPECT_EQ(store.Data("SetValueFile/S1/F1"), "v1");
+    if (signal == SIGTERM) {
+      ASSERT_EQ(::waitpid(holder, &status, 0), holder);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    }
+  }
 }
 
 // A check reads a store whose lock it cannot take, and says so; a repair never does.

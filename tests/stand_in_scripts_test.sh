@@ -16,13 +16,15 @@ for dir in StyleFile SetValueFileList MachineF MachineList SetValueFile StyleLis
   DobbyList DobbyFile Machine; do
   [ -d "$work/site/store/$dir" ] || fail "mkstore did not create $dir"
 done
-[ -f "$work/site/store/SetValueFile/FileList" ] && [ ! -s "$work/site/store/SetValueFile/FileList" ] ||
-  fail "mkstore did not create an empty FileList"
+for list in SetValueFile/FileList MachineList/MachineList StyleList/KindList; do
+  [ -f "$work/site/store/$list" ] && [ ! -s "$work/site/store/$list" ] ||
+    fail "mkstore did not create an empty $list"
+done
 
 printf 'v1' >"$work/settings"
 out=$("$bindir/loomreg-save" -C "$work/site/apps/kvr" "$work/settings" F1 S1 B1 'C 1' M1 T1) ||
   fail "first save: $out"
-[ "$out" = "loomreg exit status 1, run status 0" ] || fail "unexpected report: $out"
+[ "$out" = "stored $work/settings as ../../store/SetValueFile/S1/F1" ] || fail "unexpected report: $out"
 [ "$(cat "$work/site/store/SetValueFile/S1/F1")" = v1 ] || fail "upload not stored"
 [ "$(cat "$work/site/store/SetValueFileList/SetValueList")" = $'F1,S1,B1,C 1,M1\r' ] ||
   fail "history line"
@@ -32,6 +34,19 @@ if "$bindir/loomreg-save" -C "$work/site/apps/kvr" "$work/settings" 'a/b' S1 B1 
   >/dev/null 2>&1; then
   fail "a file name with '/' was accepted"
 fi
+# A name already stored: the upload is kept, and the script says where and fails.
+printf 'v2' >"$work/settings2"
+if err=$("$bindir/loomreg-save" -C "$work/site/apps/kvr" "$work/settings2" F1 S1 B1 C1 M1 T1 \
+  2>&1 >/dev/null); then
+  fail "a save of a stored name succeeded"
+fi
+kept=$(cd "$work/site/store/SetValueFile" && echo upload.*)
+[ -f "$work/site/store/SetValueFile/$kept" ] && [ "$(cat "$work/site/store/SetValueFile/$kept")" = v2 ] ||
+  fail "the upload of a stored name was not kept: $kept"
+[ "${err##*$'\n'}" = "loomreg-save: not stored: F1 is already stored under S1, as ../../store/SetValueFile/S1/F1; the upload stays as ../../store/SetValueFile/$kept" ] ||
+  fail "message for a stored name: $err"
+[ "$(cat "$work/site/store/SetValueFile/S1/F1")" = v1 ] || fail "the stored file changed"
+rm -- "$work/site/store/SetValueFile/$kept"
 # Running mkstore again keeps what is there.
 "$bindir/loomreg-mkstore" "$work/site/apps/kvr" >/dev/null
 [ "$(tr -d '\r' <"$work/site/store/SetValueFile/FileList")" = F1 ] || fail "FileList changed"

@@ -3,13 +3,15 @@
 # temporary prefix, the CGI of web/ built against that installation, lighttpd serving it on
 # 127.0.0.1 as an unprivileged user, and headless Chromium driven by selenium saving through the
 # form (tests/web_front_test.py). Starts and stops every process it needs; fails, never skips,
-# when lighttpd, Chromium or selenium is missing or cannot start. With SCREENSHOT, the browser
-# also saves a picture of the filled-in form there.
-#   web_front_test.sh BUILDDIR [SCREENSHOT.png]
+# when lighttpd, Chromium or selenium is missing or cannot start. The CGI's processes run with
+# the fault shim of BUILDDIR preloaded, set to kill a loomreg that creates the style directory
+# "Killed": the save the test makes under that style ends without a result. With
+# SCREENSHOT_DIR, the browser also saves pictures of the form and of the outcome pages there.
+#   web_front_test.sh BUILDDIR [SCREENSHOT_DIR]
 set -euo pipefail
 build=$(cd -- "$1" && pwd)
-screenshot=${2:-}
-[ -z "$screenshot" ] || screenshot=$(cd -- "$(dirname -- "$screenshot")" && pwd)/${screenshot##*/}
+screenshots=${2:-}
+[ -z "$screenshots" ] || screenshots=$(cd -- "$screenshots" && pwd)
 source_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=../web/site.sh
 source "$source_dir/web/site.sh"
@@ -23,6 +25,8 @@ command -v lighttpd >/dev/null || fail "lighttpd is missing: scripts/install-dep
   fail "chromium or chromedriver is missing: scripts/install-deps chromium chromium-driver"
 /usr/bin/python3 -c 'import selenium' 2>/dev/null ||
   fail "selenium is missing: scripts/install-deps python3-selenium"
+shim=$build/tests/libloomreg_fault_shim.so
+[ -f "$shim" ] || fail "$shim is missing: build the target loomreg_fault_shim"
 
 work=$(mktemp -d /var/tmp/loomreg-web-front.XXXXXX)
 chmod 755 "$work"  # the server's user runs the installed loomreg from here
@@ -39,12 +43,15 @@ trap 'exit 1' INT TERM
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
 web_build "$source_dir" "$work/prefix" "$work/web" || fail "the CGI did not build"
+"$work/web/cgi_input_test" || fail "the CGI's input checks"
+cp -- "$shim" "$work/fault_shim.so"
 
 user=$(web_server_user)
 web_make_site "$work/site" "$work/web/store_front" "$work/prefix" "$user"
 mkdir "$work/run"
 port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-web_lighttpd_conf "$work/site" "$port" "$work/run" "$user"
+web_lighttpd_conf "$work/site" "$port" "$work/run" "$user" "LD_PRELOAD=$work/fault_shim.so" \
+  "LOOMREG_FAULTS=mkdir:SetValueFile/Killed:0:SIGKILL"
 lighttpd -D -f "$work/run/lighttpd.conf" &
 server_pid=$!
 web_wait_for "$port" "$server_pid" /kvr/store.cgi ||
@@ -52,7 +59,8 @@ web_wait_for "$port" "$server_pid" /kvr/store.cgi ||
 
 start=$SECONDS
 setsid /usr/bin/python3 "$source_dir/tests/web_front_test.py" \
-  "http://127.0.0.1:$port/kvr/store.cgi" "$work/site" ${screenshot:+--screenshot "$screenshot"} &
+  "http://127.0.0.1:$port/kvr/store.cgi" "$work/site" --user "$user" \
+  --check "$work/prefix/bin/loomreg-check" ${screenshots:+--screenshots "$screenshots"} &
 browser_pid=$!
 status=0
 wait "$browser_pid" || status=$?

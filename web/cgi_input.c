@@ -1,6 +1,7 @@
 #define _POSIX_C_SOURCE 200809L
 #include "cgi_input.h"
 
+#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
@@ -90,3 +91,37 @@ void WriteHtml(FILE* out, const char* text, size_t length) {
 }
 
 void WriteHtmlText(FILE* out, const char* text) { WriteHtml(out, text, strlen(text)); }
+
+int OriginMatches(const char* origin, const char* own) {
+  return origin != NULL && own != NULL && strcasecmp(origin, own) == 0;
+}
+
+int RefererMatches(const char* referer, const char* own) {
+  size_t length;
+  if (referer == NULL || own == NULL) return 0;
+  length = strlen(own);
+  return strncasecmp(referer, own, length) == 0 &&
+         (referer[length] == '\0' || referer[length] == '/');
+}
+
+char* EscapeQueryExtras(const char* query) {
+  size_t i, o = 0, length;
+  char* escaped;
+  if (query == NULL) return NULL;
+  length = strlen(query);
+  escaped = malloc(3 * length + 1);
+  if (escaped == NULL) return NULL;
+  for (i = 0; i < length; ++i) {
+    char c = query[i];
+    if (c == '#' || c == ';' || (c == '?' && i > 0)) {
+      static const char kHex[] = "0123456789abcdef";
+      escaped[o++] = '%';
+      escaped[o++] = kHex[(unsigned char)c >> 4];
+      escaped[o++] = kHex[(unsigned char)c & 15];
+    } else {
+      escaped[o++] = c;
+    }
+  }
+  escaped[o] = '\0';
+  return escaped;
+}

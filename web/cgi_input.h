@@ -28,6 +28,18 @@ int HasEscapedNul(const char* text, size_t length);
  * are checked with this before they become a path. */
 int IsStoreName(const char* text);
 
+/* The same origin: 1 when an Origin header value is exactly `own` ("scheme://host[:port]"),
+ * letters compared without case; else 0, also for NULL or "null". */
+int OriginMatches(const char* origin, const char* own);
+
+/* 1 when a Referer value is an address at `own`: `own` followed by '/' or nothing. */
+int RefererMatches(const char* referer, const char* own);
+
+/* A new text: a query string built by the form-data module, with '#', ';' and every '?' after
+ * the first escaped as well; the module leaves them as they are, and a browser would read '#'
+ * as the start of a fragment. NULL for NULL or when memory runs out. */
+char* EscapeQueryExtras(const char* query);
+
 /* Writes `length` bytes of text into HTML text or a quoted attribute value: & < > " ' as
  * character references, a NUL byte as U+FFFD, every other byte unchanged. */
 void WriteHtml(FILE* out, const char* text, size_t length);

@@ -35,20 +35,28 @@ web_make_site() {
   if [ "$(id -u)" -eq 0 ]; then chown -R "$user:$(id -gn "$user")" "$site"; fi
 }
 
-# web_lighttpd_conf SITE PORT RUNDIR USER: writes RUNDIR/lighttpd.conf, serving SITE on
-# 127.0.0.1:PORT with CGI programs ending in .cgi, logging into RUNDIR. As root lighttpd binds
-# the port and then becomes USER.
+# web_lighttpd_conf SITE PORT RUNDIR USER [NAME=VALUE...]: writes RUNDIR/lighttpd.conf,
+# serving the CGI SITE/kvr/store.cgi on 127.0.0.1:PORT, logging into RUNDIR. Nothing else of
+# SITE is served: the store and KVR_PATH.inf get 403. Each NAME=VALUE is set in the CGI's
+# environment. As root lighttpd binds the port and then becomes USER.
 web_lighttpd_conf() {
-  local site=$1 port=$2 run=$3 user=$4
+  local site=$1 port=$2 run=$3 user=$4 pair
+  shift 4
   {
-    echo 'server.modules = ("mod_cgi")'
+    echo 'server.modules = ("mod_access", "mod_setenv", "mod_cgi")'
     echo "server.document-root = \"$site\""
     echo 'server.bind = "127.0.0.1"'
     echo "server.port = $port"
     echo "server.errorlog = \"$run/error.log\""
     echo 'index-file.names = ("store.cgi")'
+    echo '$HTTP["url"] !~ "^/kvr/(store[.]cgi)?$" { url.access-deny = ("") }'
     echo 'cgi.assign = (".cgi" => "")'
     echo 'mimetype.assign = (".png" => "image/png", "" => "text/plain")'
+    if [ $# -gt 0 ]; then
+      local entries=()
+      for pair; do entries+=("\"${pair%%=*}\" => \"${pair#*=}\""); done
+      (IFS=,; echo "setenv.add-environment = (${entries[*]})")
+    fi
     if [ "$(id -u)" -eq 0 ]; then
       echo "server.username = \"$user\""
       echo "server.groupname = \"$(id -gn "$user")\""

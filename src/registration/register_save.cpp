@@ -133,13 +133,14 @@ int RegisterSaveUntil(const SaveRequest& r, std::chrono::steady_clock::time_poin
     case StoreLock::Result::kLocked:
       break;
     case StoreLock::Result::kTimedOut:
-      Report("refused: " + StayedLockedText("another save"));
+      Report("refused: " + StayedLockedText("another save, a check or loomreg-check --hold"));
       return -1;
     case StoreLock::Result::kUnavailable:
       // Without the lock a concurrent save, here or on another host, could write over this
       // one's lines: no save goes on unlocked.
       Report("refused: cannot take the store lock: " + lock.error() +
-             MissingStoreHint(lock.error_number()));
+             MissingStoreHint(lock.error_number()) +
+             LockAccessHint(paths.lock, lock.error_number(), "the save"));
       return -1;
   }
 

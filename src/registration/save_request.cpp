@@ -73,20 +73,33 @@ Command ParseCommandLine(int argc, const char* const* argv) {
   int first = 0;
   if (argc >= 7 && !StartsWith(argv[0], kFileKey) && StartsWith(argv[1], kFileKey)) first = 1;
   int words = argc - first;
-  if (words < 6) {
-    command.refusal =
-        "expected six words (file name, style, beam, comment, machine, top beam), got " +
-        std::to_string(words < 0 ? 0 : words) + "; see loomreg --help";
+  // A refusal of a command line that begins with what looks like the program's name (a word
+  // without "=") is about the words after it: the web application's form never has that.
+  const std::string_view zeroth = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+  auto refuse = [&](std::string why) {
+    if (first == 0 && zeroth.find('=') == std::string_view::npos) {
+      const int after = argc > 1 ? argc - 1 : 0;
+      why = QuoteForMessage(zeroth) +
+            " holds no \"=\", so it is taken for the program's name: the six words (file name, "
+            "style, beam, comment, machine, top beam) must follow it, the first beginning with "
+            "\"filename_arg=\", and " +
+            std::to_string(after) + (after == 1 ? " word follows it" : " words follow it") +
+            "; see loomreg --help";
+    }
+    command.refusal = std::move(why);
     return command;
+  };
+  if (words < 6) {
+    return refuse("expected six words (file name, style, beam, comment, machine, top beam), got " +
+                  std::to_string(words < 0 ? 0 : words) + "; see loomreg --help");
   }
   for (std::size_t i = 0; i < kWords.size(); ++i) {
     const char* word = argv[first + static_cast<int>(i)];
     std::string_view text = word ? word : "";
     const Word& expected = kWords[i];
     if (text.size() < expected.key.size()) {
-      command.refusal = "word " + QuoteForMessage(text) + " is shorter than its key \"" +
-                        std::string(expected.key) + "\"";
-      return command;
+      return refuse("word " + QuoteForMessage(text) + " is shorter than its key \"" +
+                    std::string(expected.key) + "\"");
     }
     command.request.*expected.value = text.substr(expected.key.size());
   }

@@ -62,6 +62,17 @@ TEST(ParseCommandLineTest, RefusesTooFewOrTooShortWords) {
   std::vector<std::string> words = kSix;
   words[2] = "beam_arg";
   EXPECT_NE(Parse(words).refusal.find("shorter than its key"), std::string::npos);
+  // Led by what looks like the program's name, a refusal counts the words after it.
+  const std::string name_first =
+      "\"loomreg\" holds no \"=\", so it is taken for the program's name: the six words (file "
+      "name, style, beam, comment, machine, top beam) must follow it, the first beginning with "
+      "\"filename_arg=\", and ";
+  EXPECT_EQ(Parse({"loomreg"}).refusal, name_first + "0 words follow it; see loomreg --help");
+  words = {kSix.begin(), kSix.begin() + 5};
+  words.insert(words.begin(), "loomreg");
+  EXPECT_EQ(Parse(words).refusal, name_first + "5 words follow it; see loomreg --help");
+  words = {"loomreg", "F1"};
+  EXPECT_EQ(Parse(words).refusal, name_first + "1 word follows it; see loomreg --help");
 }
 
 TEST(ParseCommandLineTest, ASeventhUploadWordNamesTheUploadInEitherForm) {

@@ -11,6 +11,7 @@
 
 #include "file_io.h"
 #include "message_text.h"
+#include "shared_file.h"
 #include "siteconfig.h"
 
 namespace loomreg {
@@ -90,6 +91,16 @@ std::string MissingStoreHint(int err) {
   if (err != ENOENT) return {};
   return "; " + DataRootOrigin() +
          ": run in the application directory, or create the store with loomreg-mkstore " +
+         EscapeForLine(WorkingDirectory());
+}
+
+std::string LockAccessHint(const std::string& lock, int err, std::string_view program) {
+  struct stat st;
+  if (err != EACCES || ::lstat(lock.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return "; " + std::string(program) + " runs as " + EscapeForLine(UserText(::geteuid())) +
+         ", and the lock file is owned by " + EscapeForLine(OwnerText(st.st_uid, st.st_gid)) +
+         " with mode " + ModeText(st.st_mode) +
+         ": mend it with loomreg-check --repair, run as root in " +
          EscapeForLine(WorkingDirectory());
 }
 

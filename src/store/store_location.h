@@ -4,6 +4,7 @@
 #define LOOMREG_STORE_STORE_LOCATION_H
 
 #include <string>
+#include <string_view>
 
 namespace loomreg {
 
@@ -18,6 +19,11 @@ std::string DataRootOrigin();
 // When `err` says that a file or directory of the store does not exist: "; ", where the store
 // was looked for, and what to do. Empty for any other error, which the system's text explains.
 std::string MissingStoreHint(int err);
+
+// When `err` (EACCES) refused the opening of the lock file at `lock` for writing: "; ", who
+// runs (`program` and its user), the lock file's owner and mode, and the command that mends
+// it. Empty for any other error, or when the lock file cannot be looked at.
+std::string LockAccessHint(const std::string& lock, int err, std::string_view program);
 
 }  // namespace loomreg
 

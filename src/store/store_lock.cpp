@@ -1,20 +1,31 @@
 #include "store_lock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <thread>
 
+#include "shared_file.h"
+
 namespace loomreg {
 namespace {
 
-// Opens the lock file, creating it when missing. A write lock needs write access; a read lock
-// needs only read access, so a shared lock is still possible on a store that is read-only for
-// this user.
-int OpenLockFile(const char* path, StoreLock::Mode mode) {
+// Opens the lock file, creating it when missing and `create` says so. A write lock needs write
+// access; a read lock needs only read access, so a shared lock is still possible on a store
+// that is read-only for this user.
+int OpenLockFile(const char* path, StoreLock::Mode mode, StoreLock::Create create) {
   const int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
-  int fd = OpenRetrying(path, flags | O_RDWR | O_CREAT);
+  int fd = OpenRetrying(path, flags | O_RDWR);
+  if (fd < 0 && errno == ENOENT && create == StoreLock::Create::kYes) {
+    Status created = CreateSharedFile(path, "");
+    if (!created.ok() && created.error() != EEXIST) {
+      errno = created.error() != 0 ? created.error() : EIO;
+      return -1;
+    }
+    fd = OpenRetrying(path, flags | O_RDWR);
+  }
   if (fd < 0 && mode == StoreLock::Mode::kShared && (errno == EACCES || errno == EROFS)) {
     int first = errno;
     fd = OpenRetrying(path, flags | O_RDONLY);
@@ -31,7 +42,8 @@ std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait)
 }
 
 StoreLock::Result StoreLock::Acquire(const char* lock_file,
-                                     std::chrono::steady_clock::time_point deadline, Mode mode) {
+                                     std::chrono::steady_clock::time_point deadline, Mode mode,
+                                     Create create) {
   error_.clear();
   errno_ = 0;
   auto unavailable = [&](std::string_view action) {
@@ -40,7 +52,7 @@ StoreLock::Result StoreLock::Acquire(const char* lock_file,
     fd_ = Fd();
     return Result::kUnavailable;
   };
-  fd_ = Fd(OpenLockFile(lock_file, mode));
+  fd_ = Fd(OpenLockFile(lock_file, mode, create));
   if (!fd_.valid()) return unavailable("cannot open");
   if (Status regular = RequireRegular(fd_.get(), "cannot lock", lock_file); !regular.ok()) {
     errno_ = regular.error() != 0 ? regular.error() : EINVAL;

@@ -10,7 +10,8 @@
 namespace loomreg {
 
 // The lock file's name inside the history directory SetValueFileList/. It is created when
-// missing and never rewritten, renamed or removed, so every process locks the same inode.
+// missing (see CreateSharedFile: open for writing to everyone who may write that directory)
+// and never rewritten, renamed or removed, so every process locks the same inode.
 inline constexpr std::string_view kLockFileName = ".lock";
 
 // How long a save, a repair or a check waits for the store lock.
@@ -31,12 +32,16 @@ class StoreLock {
     kTimedOut,     // another process held it until the deadline
   };
   enum class Mode { kExclusive, kShared };
+  // Whether a missing lock file is created. A plain check does not: it only reads the store.
+  enum class Create { kYes, kNo };
   Result Acquire(const char* lock_file, std::chrono::steady_clock::time_point deadline,
-                 Mode mode = Mode::kExclusive);
+                 Mode mode = Mode::kExclusive, Create create = Create::kYes);
   // After kUnavailable, what failed: "cannot open PATH: <error>" or "cannot lock PATH: <error>".
   const std::string& error() const { return error_; }
   // After kUnavailable, the errno of the call that failed.
   int error_number() const { return errno_; }
+  // The descriptor that holds the lock, or -1. Whatever inherits it holds the lock with it.
+  int fd() const { return fd_.get(); }
 
  private:
   Fd fd_;

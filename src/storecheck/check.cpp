@@ -17,6 +17,7 @@
 #include "name_rules.h"
 #include "progress.h"
 #include "rewrite_planner.h"
+#include "shared_file.h"
 #include "sorted_merge.h"
 #include "store_location.h"
 
@@ -73,12 +74,25 @@ class Checker {
 
   void Run() {
     if (!RequireLayout()) return;
+    CheckLockFile();
+    const bool kind_list_missing = Missing(p_.kind_list);
+    const bool machine_list_missing = Missing(p_.machine_list);
     ReadEachOnce(p_.file_list, file_list_, Role::kFile);
     ReadEachOnce(p_.kind_list, kind_list_, Role::kStyle);
     ReadEachOnce(p_.machine_list, machine_list_, Role::kMachine);
     ReadList(p_.history, ListKind::kHistory, [](std::string_view, std::uint64_t) {});
     CheckStyles();
     CheckMachines();
+    // A store without styles or machines yet has no use for their lists: the first save
+    // creates them. Once there is something to list, a missing list is damage of its own.
+    if (kind_list_missing && styles_ > 0) {
+      NoteMissingList(p_.kind_list, "the style list does not exist: no style is listed",
+                      "every style with a directory");
+    }
+    if (machine_list_missing && machines_ > 0) {
+      NoteMissingList(p_.machine_list, "the machine list does not exist: no machine is listed",
+                      "every machine with a file list or a stamp");
+    }
     for (const std::string* dir : {&p_.history_dir, &p_.machine_list_dir, &p_.kind_list_dir}) {
       FindLeftovers(*dir);
     }
@@ -110,6 +124,39 @@ class Checker {
 
   void Error(std::string_view action, const std::string& path, int err) {
     r_.errors.push_back(Status::SystemError(action, path, err).message());
+  }
+
+  static bool Missing(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+  }
+
+  void NoteMissingList(const std::string& path, std::string_view what, std::string_view holding) {
+    Add(FindingKind::kMissingList, path, 0, std::nullopt,
+        std::string(what) + "; loomreg-check --repair creates it holding " + std::string(holding));
+    planner_.Create(path);
+  }
+
+  // The lock file, when there is one: saves refuse to go on without it, so one they cannot
+  // open for writing stops every save. Judged for the owner of SetValueFileList/, the user
+  // the saves run as on any sound store.
+  void CheckLockFile() {
+    struct stat st, dir;
+    if (::lstat(p_.lock.c_str(), &st) != 0 || ::stat(p_.history_dir.c_str(), &dir) != 0) return;
+    if (!S_ISREG(st.st_mode)) {
+      Add(FindingKind::kUnusableLock, p_.lock, 0, std::nullopt,
+          std::string(FileTypeText(st.st_mode)) +
+              ", not a regular file: no save can take the store lock, and every one is "
+              "refused; move it aside, and the next save creates the lock file anew");
+      return;
+    }
+    if (MayOpenForWriting(dir.st_uid, st)) return;
+    Add(FindingKind::kUnusableLock, p_.lock, 0, std::nullopt,
+        "owned by " + OwnerText(st.st_uid, st.st_gid) + " with mode " + ModeText(st.st_mode) +
+            ": " + UserText(dir.st_uid) +
+            ", the owner of SetValueFileList/, cannot open it for writing, so its saves are "
+            "refused; loomreg-check --repair, run as root, mends it");
+    r_.mend_lock = p_.lock;
   }
 
   // A catalogue, stamp, style directory or upload that a save refuses to touch: a symbolic
@@ -190,8 +237,13 @@ class Checker {
     struct stat st;
     if (::lstat(p_.file_list.c_str(), &st) != 0) {
       const int err = errno;
+      if (err == ENOENT) {
+        NoteMissingList(p_.file_list,
+                        "the file list does not exist, and every save stops at it until it does",
+                        "every stored name");
+        return true;
+      }
       Error("cannot find the file list", p_.file_list, err);
-      r_.errors.back() += MissingStoreHint(err);
       return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -324,17 +376,21 @@ class Checker {
     refused_.insert_or_assign(std::move(key), std::move(finding));
   }
 
-  // The entries of a directory holding one file per style or machine, sorted.
-  std::vector<std::string> ListNames(const std::string& dir) {
+  // The regular files of a directory holding one file per style or machine, sorted. Anything
+  // else there is reported and yields no name: a name is never taken from what a save would
+  // refuse to read. With `leftovers`, the repair's temporary files are noted as such.
+  std::vector<std::string> ListNames(const std::string& dir, bool leftovers = true) {
     std::vector<std::string> names;
     DirectoryReader reader(dir);
     std::string_view name;
     EntryKind kind;
     while (reader.Next(name, kind)) {
-      if (IsLeftover(name)) {
+      if (leftovers && IsLeftover(name) && kind == EntryKind::kFile) {
         NoteLeftover(dir, name);
-      } else {
+      } else if (kind == EntryKind::kFile) {
         names.emplace_back(name);
+      } else {
+        WrongType(dir + std::string(name), "a regular file");
       }
     }
     if (reader.error() != 0) Error("cannot list", dir, reader.error());
@@ -370,13 +426,17 @@ class Checker {
         if (kind == EntryKind::kDirectory) {
           // A directory FileData is a style of a reserved name, noted as such.
           dirs.emplace_back(name);
-        } else if (name == "FileData") {
-          CheckUpload(kind);
+        } else if (name == kSharedUploadName) {
+          CheckUpload(p_.upload, kind);
+        } else if (name == kFileListName) {
+          // judged on its own
         } else if (IsLeftover(name) && kind == EntryKind::kFile) {
           NoteLeftover(p_.values, name);
-        } else if (kind != EntryKind::kFile && name != "FileList") {
-          // A link or special file where a style directory would stand; FileList is judged
-          // on its own.
+        } else if (kind == EntryKind::kFile) {
+          // An upload named by upload_arg= that its save did not file.
+          CheckUpload(p_.NamedUpload(name), kind);
+        } else {
+          // A link or special file where a style directory would stand.
           WrongType(p_.values + std::string(name), "a directory");
         }
       }
@@ -390,20 +450,24 @@ class Checker {
                     });
   }
 
-  void CheckUpload(EntryKind kind) {
+  void CheckUpload(const std::string& path, EntryKind kind) {
     if (kind != EntryKind::kFile) {
-      WrongType(p_.upload, "a regular file");
+      WrongType(path, "a regular file");
       return;
     }
     struct stat st;
-    if (::lstat(p_.upload.c_str(), &st) != 0) return;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     std::int64_t age = std::max<std::int64_t>(0, now_ - st.st_mtime);
-    Add(FindingKind::kWaitingUpload, p_.upload, 0, std::nullopt,
-        "an upload has been waiting for " + AgeText(age));
+    const auto size = static_cast<std::int64_t>(st.st_size);
+    Add(FindingKind::kWaitingUpload, path, 0, std::nullopt,
+        "an upload of " + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
+            " has been waiting for " + AgeText(age));
     r_.findings.back().age_seconds = age;
+    r_.findings.back().size_bytes = size;
   }
 
   void CheckStyle(const std::string& style, bool has_dir, bool has_list) {
+    ++styles_;
     const bool listed = kind_list_.Contains(style);
     NameIndex named;  // the names of the style's file list
     const std::string list_path = p_.StyleFiles(style);
@@ -427,7 +491,11 @@ class Checker {
     std::string_view name;
     EntryKind kind;
     while (reader.Next(name, kind)) {
-      if (kind == EntryKind::kDirectory) continue;  // no save stores a directory
+      if (kind != EntryKind::kFile) {
+        // No save stores anything but a regular file, and none goes through a link.
+        WrongType(p_.Stored(style, name), "a regular file");
+        continue;
+      }
       stored_.Add(name, 0);
       const bool in_file_list = file_list_.Contains(name);
       const bool in_style_list = named.Contains(name);
@@ -449,16 +517,9 @@ class Checker {
 
   void CheckMachines() {
     const std::vector<std::string> lists = ListNames(p_.machine_lists);
-    std::vector<std::string> stamps;
-    {
-      DirectoryReader reader(p_.stamps);
-      std::string_view name;
-      EntryKind kind;
-      while (reader.Next(name, kind)) stamps.emplace_back(name);
-      if (reader.error() != 0) Error("cannot list", p_.stamps, reader.error());
-      std::sort(stamps.begin(), stamps.end());
-    }
+    const std::vector<std::string> stamps = ListNames(p_.stamps, false);
     ForEachInEither(lists, stamps, [&](const std::string& machine, bool has_list, bool has_stamp) {
+      ++machines_;
       const bool listed = machine_list_.Contains(machine);
       if (has_list) {
         const std::string path = p_.MachineFiles(machine);
@@ -512,6 +573,8 @@ class Checker {
   NameIndex stored_;  // every name stored under some style
   RewritePlanner planner_;
   std::map<std::pair<Role, std::string>, Finding> refused_;
+  std::size_t styles_ = 0;    // styles with a directory or a file list
+  std::size_t machines_ = 0;  // machines with a file list or a stamp
 };
 
 }  // namespace

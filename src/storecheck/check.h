@@ -30,6 +30,8 @@ struct CheckResult {
   // What a repair would rewrite, by list path, and the leftover temporary files it removes.
   std::map<std::string, RewritePlan> rewrites;
   std::vector<std::string> leftovers;
+  // The lock file, when it needs the owner and mode of SetValueFileList/; else empty.
+  std::string mend_lock;
 
   std::size_t Count(Severity severity) const;
 };

@@ -1,11 +1,15 @@
 #include "check_command.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <iterator>
 
 #include <chrono>
 #include <cstring>
@@ -46,7 +50,9 @@ constexpr std::string_view kUsage =
     "  --json     print the report as one JSON document\n"
     "  --hold     take the lock a save takes, run COMMAND while holding it, and exit with\n"
     "             COMMAND's exit status (125 when the lock cannot be taken): saves wait\n"
-    "             meanwhile, for at most 10 seconds each\n"
+    "             meanwhile, for at most 10 seconds each. SIGTERM, SIGHUP, SIGINT and\n"
+    "             SIGQUIT are passed on to COMMAND, which holds the lock itself until it\n"
+    "             ends, even when loomreg-check is killed\n"
     "  --help     show this text\n"
     "  --version  show the version\n";
 
@@ -94,31 +100,68 @@ void Complain(std::string_view message) {
   WriteDiagnostic("loomreg-check", EscapeForLine(message));
 }
 
-// While it lives, SIGINT and SIGQUIT are ignored here, as system() does while its command runs.
-class ChildSignals {
+// The command --hold runs, for the signal handler; 0 while there is none.
+volatile std::sig_atomic_t g_command = 0;
+
+// Passes a signal on to the command. One the terminal sent (SIGINT from Ctrl-C, SIGHUP on a
+// hangup) went to the whole foreground process group, the command included, and is not sent
+// twice.
+extern "C" void ForwardSignal(int signal, siginfo_t* info, void*) {
+  if (info != nullptr && info->si_code == SI_KERNEL) return;
+  const pid_t command = g_command;
+  if (command > 0) ::kill(command, signal);
+}
+
+constexpr int kForwarded[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+// While it lives, the signals of kForwarded are passed on to the command rather than ending
+// this process, whose end would leave the command running. One this process ignores (under
+// nohup, say) stays ignored by both.
+class ForwardedSignals {
  public:
-  ChildSignals() {
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGINT, &ignore, &old_int_);
-    ::sigaction(SIGQUIT, &ignore, &old_quit_);
+  ForwardedSignals() {
+    struct sigaction forward = {};
+    forward.sa_sigaction = ForwardSignal;
+    forward.sa_flags = SA_SIGINFO | SA_RESTART;
+    ::sigemptyset(&forward.sa_mask);
+    for (std::size_t i = 0; i < std::size(kForwarded); ++i) {
+      ::sigaction(kForwarded[i], nullptr, &old_[i]);
+      if (old_[i].sa_handler != SIG_IGN) ::sigaction(kForwarded[i], &forward, nullptr);
+    }
   }
-  ~ChildSignals() {
-    ::sigaction(SIGINT, &old_int_, nullptr);
-    ::sigaction(SIGQUIT, &old_quit_, nullptr);
+  ~ForwardedSignals() {
+    for (std::size_t i = 0; i < std::size(kForwarded); ++i) {
+      ::sigaction(kForwarded[i], &old_[i], nullptr);
+    }
   }
-  ChildSignals(const ChildSignals&) = delete;
-  ChildSignals& operator=(const ChildSignals&) = delete;
+  ForwardedSignals(const ForwardedSignals&) = delete;
+  ForwardedSignals& operator=(const ForwardedSignals&) = delete;
 
  private:
-  struct sigaction old_int_ = {};
-  struct sigaction old_quit_ = {};
+  struct sigaction old_[std::size(kForwarded)] = {};
 };
 
-// Starts `command`, searched on PATH, with SIGINT and SIGQUIT at their defaults and no signal
-// blocked. Returns 0 or the error number.
-int SpawnWithDefaultSignals(pid_t* pid, const char* const* command) {
+// Blocks the forwarded signals for its lifetime: between the command's start and the moment its
+// process ID is known, or once it has ended and its ID may be reused.
+class BlockedSignals {
+ public:
+  BlockedSignals() {
+    sigset_t set;
+    ::sigemptyset(&set);
+    for (int signal : kForwarded) ::sigaddset(&set, signal);
+    ::sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~BlockedSignals() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  BlockedSignals(const BlockedSignals&) = delete;
+  BlockedSignals& operator=(const BlockedSignals&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// Starts `command`, searched on PATH, with no signal blocked and SIGINT and SIGQUIT at their
+// defaults. Returns 0 or the error number.
+int Spawn(pid_t* pid, const char* const* command) {
   posix_spawnattr_t attr;
   if (int err = ::posix_spawnattr_init(&attr)) return err;
   sigset_t defaults, none;
@@ -139,33 +182,51 @@ int SpawnWithDefaultSignals(pid_t* pid, const char* const* command) {
   return err;
 }
 
-std::string LockFailure(const StoreLock& lock, StoreLock::Result result,
+std::string LockFailure(const StorePaths& paths, const StoreLock& lock, StoreLock::Result result,
                         std::chrono::seconds lock_wait) {
   if (result == StoreLock::Result::kTimedOut) {
     return StayedLockedText("a save", lock_wait);
   }
-  return lock.error() + MissingStoreHint(lock.error_number());
+  return lock.error() + MissingStoreHint(lock.error_number()) +
+         LockAccessHint(paths.lock, lock.error_number(), "loomreg-check");
 }
 
-// A check under a shared lock, so that it sees the store between saves. A store whose lock
-// file can be neither opened nor created (a read-only copy, say) is read without the lock, and
-// the report says so.
+// The unlocked-check note, or nothing where the lock's directory is missing: the check's own
+// error says then that there is no store here.
+std::optional<Finding> UnlockedNote(const StorePaths& paths, const StoreLock& lock) {
+  struct stat st;
+  if (lock.error_number() == ENOENT) {
+    if (::stat(paths.history_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    return Finding{FindingKind::kUnlockedCheck, paths.lock, 0, std::nullopt,
+                   "the store was read without its lock, as the lock file does not exist, so a "
+                   "save running meanwhile may show as damage; loomreg-mkstore, loomreg-check "
+                   "--repair or the next save creates it (a check never does)"};
+  }
+  return Finding{FindingKind::kUnlockedCheck, paths.lock, 0, std::nullopt,
+                 "the store was read without its lock (" + lock.error() +
+                     "), so a save running meanwhile may show as damage"};
+}
+
+// A check under a shared lock, so that it sees the store between saves. It never creates the
+// lock file: a check run as root would leave one that saves cannot open. A store whose lock
+// file is missing or cannot be opened (a read-only copy, say) is read without the lock, and the
+// report says so.
 std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std::string>& errors,
                                        std::chrono::seconds lock_wait) {
   StoreLock lock;
-  StoreLock::Result locked = lock.Acquire(
-      paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait, StoreLock::Mode::kShared);
+  StoreLock::Result locked =
+      lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait,
+                   StoreLock::Mode::kShared, StoreLock::Create::kNo);
   if (locked == StoreLock::Result::kTimedOut) {
-    errors.push_back(LockFailure(lock, locked, lock_wait));
+    errors.push_back(LockFailure(paths, lock, locked, lock_wait));
     return std::nullopt;
   }
   CheckResult result = CheckStore(paths, std::time(nullptr));
   if (locked == StoreLock::Result::kUnavailable) {
-    Finding note{FindingKind::kUnlockedCheck, paths.lock, 0, std::nullopt,
-                 "the store was read without its lock (" + lock.error() +
-                     "), so a save running meanwhile may show as damage"};
-    result.findings.push_back(std::move(note));
-    SortFindings(result.findings);
+    if (std::optional<Finding> note = UnlockedNote(paths, lock)) {
+      result.findings.push_back(std::move(*note));
+      SortFindings(result.findings);
+    }
   }
   return result;
 }
@@ -173,27 +234,51 @@ std::optional<CheckResult> CheckShared(const StorePaths& paths, std::vector<std:
 // Runs `command` under the store lock and returns its exit status: 128 + the signal when a
 // signal ended it, 127 when it cannot be found, 126 when it cannot be run, 125 when the lock
 // cannot be taken.
+//
+// The command inherits the open file description that holds the lock (an OFD lock belongs to
+// it, not to a process), so the lock is held for as long as the command, or anything it
+// started that kept the descriptor, runs: however this process ends, SIGKILL included, no save
+// goes on while the command does. The signals that would end this process are passed on to the
+// command instead, and the lock is released only after the command has ended.
 int Hold(const StorePaths& paths, const char* const* command, std::chrono::seconds lock_wait) {
   StoreLock lock;
   StoreLock::Result locked =
       lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait);
   if (locked != StoreLock::Result::kLocked) {
-    Complain(LockFailure(lock, locked, lock_wait));
+    Complain(LockFailure(paths, lock, locked, lock_wait));
     return 125;
   }
-  // Ctrl-C reaches the command, which ends; the lock is released only after it has.
-  ChildSignals signals;
-  pid_t pid;
-  int err = SpawnWithDefaultSignals(&pid, command);
-  if (err != 0) {
-    Complain("cannot run " + QuoteForMessage(command[0]) + ": " + std::strerror(err));
-    return err == ENOENT ? 127 : 126;
+  // A duplicate without close-on-exec: the command's copy of the lock.
+  Fd inherited(::fcntl(lock.fd(), F_DUPFD, 3));
+  if (!inherited.valid()) {
+    Complain(std::string("cannot pass the lock on to the command: ") + std::strerror(errno));
+    return 125;
   }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  ForwardedSignals forwarded;
+  pid_t pid;
+  {
+    BlockedSignals blocked;
+    int err = Spawn(&pid, command);
+    if (err != 0) {
+      Complain("cannot run " + QuoteForMessage(command[0]) + ": " + std::strerror(err));
+      return err == ENOENT ? 127 : 126;
+    }
+    g_command = pid;
+  }
+  inherited = Fd();
+  // Wait for the end without reaping, so that no signal is passed on to a reused ID.
+  siginfo_t info;
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
     if (errno != EINTR) {
       Complain(std::string("cannot wait for the command: ") + std::strerror(errno));
       return 125;
+    }
+  }
+  int status = 0;
+  {
+    BlockedSignals blocked;
+    g_command = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -270,7 +355,7 @@ int CheckMain(int argc, const char* const* argv, std::chrono::seconds lock_wait)
       StoreLock::Result locked =
           lock.Acquire(paths.lock.c_str(), std::chrono::steady_clock::now() + lock_wait);
       if (locked != StoreLock::Result::kLocked) {
-        report.errors.push_back(LockFailure(lock, locked, lock_wait));
+        report.errors.push_back(LockFailure(paths, lock, locked, lock_wait));
         report.repair_skipped = true;
         return Finish(report, options);
       }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -27,6 +29,15 @@ class CheckStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directory(root_ / "kvr");
+    Reset();
+    cwd_.emplace(root_ / "kvr");
+    BuildPathTable();
+    paths_ = PathsFromTable();
+  }
+
+  // The store of the one save, afresh.
+  void Reset() {
+    fs::remove_all(root_ / "kvrdata");
     for (const char* dir : {"StyleFile", "SetValueFileList", "MachineF", "MachineList",
                             "SetValueFile/S1", "StyleList", "Machine"}) {
       fs::create_directories(root_ / "kvrdata" / dir);
@@ -39,9 +50,6 @@ class CheckStoreTest : public ::testing::Test {
     Write("StyleList/KindList", "S1\r\n");
     Write("StyleFile/S1", "F1\r\n");
     Write("Machine/M1", "M1,Tue Dec 08 07:05:03 2026\r\n\r\n");
-    cwd_.emplace(root_ / "kvr");
-    BuildPathTable();
-    paths_ = PathsFromTable();
   }
 
   void Write(const std::string& relative, const std::string& bytes) {
@@ -184,14 +192,11 @@ TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
             "cannot find directory ../kvrdata/StyleList/: No such file or directory" + where);
   EXPECT_TRUE(result.findings.empty());
 
+  // A missing FileList is a finding (see ReportsMissingListsAndWrongTypes), not an error.
   fs::create_directory(root_ / "kvrdata/StyleList");
   fs::remove(root_ / "kvrdata/SetValueFile/FileList");
   result = Check();
-  ASSERT_EQ(result.errors.size(), 1u);
-  EXPECT_EQ(result.errors[0],
-            "cannot find the file list ../kvrdata/SetValueFile/FileList: No "
-            "such file or directory" +
-                where);
+  EXPECT_TRUE(result.errors.empty());
 
   // No directory at all: one line instead of one per directory.
   fs::remove_all(root_ / "kvrdata");
@@ -297,6 +302,110 @@ TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
         std::tie(logged[i].action, logged[i].line, logged[i].name, logged[i].detail),
         std::tie(in_memory[i].action, in_memory[i].line, in_memory[i].name, in_memory[i].detail))
         << i;
+  }
+}
+
+// Each row damages the store of one save in one way. The findings must be exactly those given
+// (kind and path, in report order), the repair may plan to add only the names given, none taken
+// from an entry of the wrong type, and after the repair no list is missing or lacks a name.
+TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
+  using K = FindingKind;
+  const std::string lock = Path("SetValueFileList/.lock");
+  struct Row {
+    const char* name;
+    std::function<void()> damage;
+    std::vector<std::pair<FindingKind, std::string>> findings;
+    std::map<std::string, std::vector<std::string>> adds;  // planned list -> names to add
+  };
+  const std::vector<Row> rows = {
+      {"MissingKindList",
+       [&] { fs::remove(root_ / "kvrdata/StyleList/KindList"); },
+       {{K::kStyleNotListed, Path("SetValueFile/S1")},
+        {K::kStyleNotListed, Path("StyleFile/S1")},
+        {K::kMissingList, Path("StyleList/KindList")}},
+       {{Path("StyleList/KindList"), {"S1"}}}},
+      {"MissingFileList",
+       [&] { fs::remove(root_ / "kvrdata/SetValueFile/FileList"); },
+       {{K::kMissingList, Path("SetValueFile/FileList")},
+        {K::kNotInFileList, Path("SetValueFile/S1/F1")}},
+       {{Path("SetValueFile/FileList"), {"F1"}}}},
+      {"NoListsYetInAStoreWithNothingToList",
+       [&] {
+         for (const char* path : {"StyleList/KindList", "MachineList/MachineList", "MachineF/M1",
+                                  "Machine/M1", "StyleFile/S1", "SetValueFile/S1"}) {
+           fs::remove_all(root_ / "kvrdata" / path);
+         }
+         Write("SetValueFile/FileList", "");
+       },
+       {},
+       {}},
+      {"LinksAsAMachinesFileListAndStamp",
+       [&] {
+         fs::create_symlink("/etc/passwd", root_ / "kvrdata/MachineF/LoomX");
+         fs::create_symlink("/dev/zero", root_ / "kvrdata/Machine/LoomY");
+       },
+       {{K::kWrongType, Path("Machine/LoomY")}, {K::kWrongType, Path("MachineF/LoomX")}},
+       {}},
+      {"DirectoryInAStyleDirectory",
+       [&] { fs::create_directory(root_ / "kvrdata/SetValueFile/S1/D1"); },
+       {{K::kWrongType, Path("SetValueFile/S1/D1")}},
+       {}},
+      {"UploadNamedByItsSave",
+       [&] { Write("SetValueFile/upload-Ab12Cd", "12345"); },
+       {{K::kWaitingUpload, Path("SetValueFile/upload-Ab12Cd")}},
+       {}},
+      {"LockThatIsADirectory",
+       [&] { fs::create_directory(root_ / "kvrdata/SetValueFileList/.lock"); },
+       {{K::kUnusableLock, lock}},
+       {}},
+      {"LockOfRootInAStoreOfNobody",
+       [&] {
+         // Tests run as root: the store is handed to nobody, the lock file kept root's.
+         ASSERT_EQ(::chown((root_ / "kvrdata/SetValueFileList").c_str(), 65534, 65534), 0);
+         Write("SetValueFileList/.lock", "");
+         ASSERT_EQ(::chmod((root_ / "kvrdata/SetValueFileList/.lock").c_str(), 0644), 0);
+       },
+       {{K::kUnusableLock, lock}},
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Reset();
+    row.damage();
+    CheckResult result = Check();
+    ASSERT_TRUE(result.errors.empty()) << result.errors[0];
+    std::vector<std::pair<FindingKind, std::string>> found;
+    for (const Finding& f : result.findings) found.emplace_back(f.kind, f.file);
+    EXPECT_EQ(found, row.findings);
+    std::map<std::string, std::vector<std::string>> adds;
+    for (const auto& [path, plan] : result.rewrites) adds[path] = plan.add;
+    EXPECT_EQ(adds, row.adds);
+    for (const Finding& f : result.findings) {
+      if (f.kind == K::kWaitingUpload) {
+        EXPECT_EQ(f.size_bytes, 5);
+      }
+    }
+    EXPECT_EQ(result.mend_lock, row.name == std::string("LockOfRootInAStoreOfNobody") ? lock : "");
+
+    // The repair creates each missing list with its names and mends the lock; what is of the
+    // wrong type stays as it is, and so does the upload.
+    const auto before = testing::Snapshot(root_.path());
+    for (const Repair& r : RepairStore(result)) EXPECT_NE(r.action, RepairAction::kNotRepaired);
+    for (const auto& [path, names] : row.adds) {
+      EXPECT_EQ(testing::ReadFile(path), names.empty() ? "" : names[0] + "\r\n") << path;
+    }
+    std::vector<std::pair<FindingKind, std::string>> kept, left;
+    for (const auto& f : row.findings) {
+      if (f.first == K::kWrongType || f.first == K::kWaitingUpload ||
+          (f.first == K::kUnusableLock && result.mend_lock.empty())) {
+        kept.push_back(f);
+      }
+    }
+    for (const Finding& f : Check().findings) left.emplace_back(f.kind, f.file);
+    EXPECT_EQ(left, kept);
+    if (row.adds.empty() && result.mend_lock.empty()) {
+      EXPECT_EQ(testing::Snapshot(root_.path()), before);
+    }
   }
 }
 

@@ -53,6 +53,10 @@ std::string_view KindId(FindingKind kind) {
       return "unlocked-check";
     case FindingKind::kWrongType:
       return "wrong-type";
+    case FindingKind::kMissingList:
+      return "missing-list";
+    case FindingKind::kUnusableLock:
+      return "unusable-lock";
   }
   return "unknown";
 }
@@ -78,6 +82,10 @@ std::string_view ActionId(RepairAction action) {
       return "added-name";
     case RepairAction::kRemovedLeftover:
       return "removed-leftover";
+    case RepairAction::kCreatedList:
+      return "created-list";
+    case RepairAction::kMendedLock:
+      return "mended-lock";
     case RepairAction::kNotRepaired:
       return "not-repaired";
     case RepairAction::kWarning:

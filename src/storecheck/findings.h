@@ -35,6 +35,9 @@ enum class FindingKind {
   kWrongType,         // a catalogue, stamp, style directory or upload that is a symbolic link
                       // or not of its type: a save refuses it, the check never reads it
   kUnlockedCheck,     // the store was read without its lock
+  kMissingList,       // FileList, KindList or MachineList does not exist
+  kUnusableLock,      // a lock file that is not a regular file, or that the owner of
+                      // SetValueFileList/ cannot open for writing: saves are refused
 };
 
 struct Finding {
@@ -45,6 +48,7 @@ struct Finding {
   std::string detail;               // the rest of the message, read after the name
   std::uint64_t count = 0;          // how many lines, for the kinds that sum up a file
   std::int64_t age_seconds = -1;    // how long an upload has waited
+  std::int64_t size_bytes = -1;     // how big a waiting upload is
 };
 
 Severity SeverityOf(FindingKind kind);
@@ -58,6 +62,8 @@ enum class RepairAction {
   kEndedLastLine,    // a line end was added to an unterminated last line
   kAddedName,        // a missing name was added to an each-once list
   kRemovedLeftover,  // a temporary file of an interrupted repair was removed
+  kCreatedList,      // a missing each-once list was created, holding the names it lacked
+  kMendedLock,       // the lock file was given the owner and mode saves need
   kNotRepaired,      // the file needed a repair that was not made (detail says why)
   kWarning,          // the repair was made, with a caveat (detail says which)
 };

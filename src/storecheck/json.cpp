@@ -134,6 +134,9 @@ void WriteJson(const CheckReport& report, std::string_view version, Output& out)
         if (f.age_seconds >= 0) {
           item.Number("age_seconds", static_cast<std::uint64_t>(f.age_seconds));
         }
+        if (f.size_bytes >= 0) {
+          item.Number("size_bytes", static_cast<std::uint64_t>(f.size_bytes));
+        }
       });
       if (!first) out << '\n';
     }

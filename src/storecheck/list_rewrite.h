@@ -24,6 +24,7 @@ namespace loomreg {
 struct RewritePlan {
   bool each_once = false;        // remove repeated names, keeping the first
   std::vector<std::string> add;  // names to append unless the list holds them (each-once only)
+  bool missing = false;          // the list does not exist: create it, holding `add`
 };
 
 class ListRewriter {

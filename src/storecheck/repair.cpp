@@ -13,6 +13,7 @@
 #include "list_reader.h"
 #include "message_text.h"
 #include "progress.h"
+#include "shared_file.h"
 #include "store_layout.h"
 
 namespace loomreg {
@@ -137,13 +138,65 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
   return {};
 }
 
+// Creates a missing each-once list holding the names to add, one per line, as a save writes
+// them, for every user who saves (see CreateSharedFile). A file that stands there by now is
+// never replaced.
+Status CreateList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes) {
+  std::string text;
+  for (const std::string& name : plan.add) text += name + "\r\n";
+  Status created = CreateSharedFile(path, text);
+  if (!created.ok()) {
+    if (created.error() == EEXIST) {
+      return Status::Error("the list appeared while it was being repaired");
+    }
+    return created;
+  }
+  const std::size_t n = plan.add.size();
+  changes.push_back(
+      {RepairAction::kCreatedList, path, 0, std::nullopt,
+       "created the missing list, holding " + std::to_string(n) + (n == 1 ? " name" : " names")});
+  return {};
+}
+
+// Gives the lock file the owner and group of its directory, and read and write for each class
+// that may write there, keeping every bit it has. Only root may give a file away; the lock
+// file is never replaced or removed, since saves may hold it open.
+Status MendLock(const std::string& lock, std::vector<Repair>& changes) {
+  if (::geteuid() != 0) {
+    return Status::Error(
+        "only root can give the lock file the owner of its directory: run "
+        "loomreg-check --repair as root");
+  }
+  Fd fd(::open(lock.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return Status::OpenError(lock, errno);
+  struct stat st, dir;
+  if (Status regular = RequireRegular(fd.get(), "cannot mend", lock.c_str(), &st); !regular.ok()) {
+    return regular;
+  }
+  const std::string dir_path = DirectoryOf(lock);
+  if (::stat(dir_path.c_str(), &dir) != 0)
+    return Status::SystemError("cannot find", dir_path, errno);
+  const mode_t mode = (st.st_mode & 07777) | SharedFileMode(dir.st_mode, 0777);
+  if (::fchown(fd.get(), dir.st_uid, dir.st_gid) != 0) {
+    return Status::SystemError("cannot give the directory's owner to", lock, errno);
+  }
+  if (::fchmod(fd.get(), mode) != 0)
+    return Status::SystemError("cannot set the mode of", lock, errno);
+  changes.push_back({RepairAction::kMendedLock, lock, 0, std::nullopt,
+                     "gave the lock file the owner " + OwnerText(dir.st_uid, dir.st_gid) +
+                         " and mode " + ModeText(mode)});
+  return {};
+}
+
 }  // namespace
 
 void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs,
                 std::vector<LoggedRepairs>* removed) {
   std::vector<Repair> changes;
   RepeatLog log(path);
-  Status replaced = ReplaceList(path, plan, changes, removed != nullptr ? &log : nullptr);
+  Status replaced = plan.missing
+                        ? CreateList(path, plan, changes)
+                        : ReplaceList(path, plan, changes, removed != nullptr ? &log : nullptr);
   if (!replaced.ok()) {
     // The list stands as it was: nothing was removed after all.
     repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt, replaced.message()});
@@ -162,6 +215,12 @@ std::vector<Repair> RepairStore(const CheckResult& check, std::vector<LoggedRepa
     } else if (errno != ENOENT) {
       repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt,
                          Status::SystemError("cannot remove", path, errno).message()});
+    }
+  }
+  if (!check.mend_lock.empty()) {
+    if (Status mended = MendLock(check.mend_lock, repairs); !mended.ok()) {
+      repairs.push_back(
+          {RepairAction::kNotRepaired, check.mend_lock, 0, std::nullopt, mended.message()});
     }
   }
   for (const auto& [path, plan] : check.rewrites) RepairList(path, plan, repairs, removed);

@@ -33,6 +33,10 @@ void WriteRepair(const Repair& r, Output& out) {
     case RepairAction::kRemovedLeftover:
       out << "repaired: removed a temporary file left by an interrupted repair";
       break;
+    case RepairAction::kCreatedList:
+    case RepairAction::kMendedLock:
+      out << "repaired: " << EscapeLine(r.detail);
+      break;
     case RepairAction::kNotRepaired:
       out << "not repaired: " << EscapeLine(r.detail);
       break;

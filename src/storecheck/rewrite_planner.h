@@ -18,6 +18,8 @@ class RewritePlanner {
   // The list at `path` is to be rewritten; `each_once` when it is FileList, KindList or
   // MachineList, whose repeats the rewrite removes.
   RewritePlan& Plan(const std::string& path, bool each_once);
+  // The each-once list at `path` does not exist and is to be created.
+  void Create(const std::string& path) { Plan(path, true).missing = true; }
   // `name` is to be added to the each-once list at `path`.
   void AddName(const std::string& path, std::string name);
   // Hands the names to add to their lists' plans, sorted and each once: they go after whatever
