@@ -2,11 +2,13 @@
 #
 #   bin/                       loomreg, loomreg-check, loomreg-mkstore, loomreg-save
 #   include/loomreg/           formdata.h, siteconfig.h, loomreg_version.h
-#   lib/                       libloomreg_formdata.a, libloomreg_siteconfig.a
+#   lib/                       libloomreg_formdata.a, libloomreg_siteconfig.a (lib/ is
+#                              CMAKE_INSTALL_LIBDIR: lib/x86_64-linux-gnu and the like on Debian)
 #   lib/cmake/loomreg/         the package config: find_package(loomreg) gives the imported
 #                              targets loomreg::formdata and loomreg::siteconfig
-#   share/man/man1/            a page for each program
-#   share/doc/loomreg/         README.md
+#   lib/pkgconfig/             loomreg-formdata.pc, loomreg-siteconfig.pc, for pkg-config
+#   share/man/man1/            a page for each program, compressed
+#   share/doc/loomreg/         README.md, the copyright and the Debian changelog
 include(CMakePackageConfigHelpers)
 
 set(LOOMREG_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/loomreg)
@@ -38,7 +40,68 @@ install(FILES ${PROJECT_BINARY_DIR}/loomregConfig.cmake
   ${PROJECT_BINARY_DIR}/loomregConfigVersion.cmake
   DESTINATION ${LOOMREG_CMAKE_DIR})
 
-set(LOOMREG_MAN_PAGES
-  docs/loomreg.1 docs/loomreg-check.1 docs/loomreg-mkstore.1 docs/loomreg-save.1)
-install(FILES ${LOOMREG_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# pkg-config files for programs built without CMake. They name the prefix they are installed
+# below, which is known only when installing (`cmake --install --prefix`, /usr for the package),
+# so the install writes them then, into a directory of the build tree kept for that prefix
+# (installs to different prefixes may run at once).
+set(LOOMREG_PC_DESCRIPTION_formdata "URL codec and form-data parsing")
+set(LOOMREG_PC_DESCRIPTION_siteconfig "site configuration readers and path table")
+foreach(library IN ITEMS formdata siteconfig)
+  set(LOOMREG_PC_LIBRARY ${library})
+  set(LOOMREG_PC_DESCRIPTION "${LOOMREG_PC_DESCRIPTION_${library}}")
+  list(TRANSFORM LOOMREG_CXX_RUNTIME PREPEND -l OUTPUT_VARIABLE LOOMREG_PC_RUNTIME)
+  string(JOIN " " LOOMREG_PC_RUNTIME ${LOOMREG_PC_RUNTIME})
+  set(prefix @prefix@)
+  configure_file(cmake/loomreg.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/loomreg-${library}.pc.in @ONLY)
+endforeach()
+install(CODE "set(LOOMREG_PC_DIR \"${PROJECT_BINARY_DIR}/pkgconfig\")
+  set(LOOMREG_PC_DESTINATION \"${CMAKE_INSTALL_LIBDIR}/pkgconfig\")")
+install(SCRIPT cmake/install_pkgconfig.cmake)
+
+# The man pages as installed: the version added to their header and footer, and compressed as
+# Debian expects, without a name or time stamp in the gzip header (-n), so that builds of one
+# commit give the same bytes.
+set(LOOMREG_MAN_PAGES loomreg loomreg-check loomreg-mkstore loomreg-save)
+set(loomreg_man_gz)
+foreach(page IN LISTS LOOMREG_MAN_PAGES)
+  set(page_source ${PROJECT_SOURCE_DIR}/docs/${page}.1)
+  set(page_built ${PROJECT_BINARY_DIR}/man/${page}.1)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${page_source})
+  file(READ ${page_source} page_text)
+  foreach(line IN ITEMS ".Os loomreg" ".ds doc-volume-operating-system loomreg")
+    string(FIND "${page_text}" "\n${line}\n" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${page_source} has no line \"${line}\" to add the version to")
+    endif()
+    string(REPLACE "\n${line}\n" "\n${line} ${PROJECT_VERSION}\n" page_text "${page_text}")
+  endforeach()
+  # Written only when changed, so that a new configure compresses nothing anew.
+  set(page_before "")
+  if(EXISTS ${page_built})
+    file(READ ${page_built} page_before)
+  endif()
+  if(NOT page_before STREQUAL page_text)
+    file(WRITE ${page_built} "${page_text}")
+  endif()
+  add_custom_command(OUTPUT ${page_built}.gz
+    COMMAND gzip -9nkf ${page_built}
+    DEPENDS ${page_built}
+    COMMENT "Compressing the man page ${page}.1"
+    VERBATIM)
+  list(APPEND loomreg_man_gz ${page_built}.gz)
+endforeach()
+add_custom_target(loomreg_man_pages ALL DEPENDS ${loomreg_man_gz})
+install(FILES ${loomreg_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# What Debian asks of every package's documentation directory: the copyright, in the
+# machine-readable format, and the changelog, compressed like the man pages. The package is
+# made here, not by Debian: a native package, without a Debian revision in its version, whose
+# changelog lintian wants named changelog.gz (changelog.Debian.gz is for non-native packages).
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+  COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
+  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+  COMMENT "Compressing the Debian changelog")
+add_custom_target(loomreg_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES README.md cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})

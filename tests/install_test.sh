@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `cmake --install` into a temporary prefix: exactly the expected files, relocatable, the
-# programs runnable from there, and the package config usable by another CMake project that
-# links the libraries from C and from C++.
+# programs runnable from there, the package config usable by another CMake project that links
+# the libraries from C and from C++, and the pkg-config files by a C program built without CMake.
 #   install_test.sh BUILDDIR SOURCEDIR VERSION MANIFEST CMAKE GENERATOR CC CXX
 set -euo pipefail
 export LC_ALL=C
@@ -34,8 +34,17 @@ done
 grep -qxF "#define LOOMREG_VERSION \"$version\"" \
   "$work/prefix/$(grep -m1 '/loomreg_version.h$' "$manifest")" ||
   fail "the installed loomreg_version.h does not give version $version"
-! grep -rqF -e "$build" -e "$source" "$work/prefix" --include='*.cmake' ||
-  fail "the package config names the build or source tree"
+! grep -rqF -e "$build" -e "$source" "$work/prefix" --include='*.cmake' --include='*.pc' ||
+  fail "the package config or a pkg-config file names the build or source tree"
+
+# The pkg-config files name the prefix they were installed to, and only they are searched.
+export PKG_CONFIG_LIBDIR=$work/prefix/$(dirname "$(grep -m1 '/loomreg-formdata.pc$' "$manifest")")
+for library in formdata siteconfig; do
+  [ "$(pkg-config --modversion "loomreg-$library")" = "$version" ] ||
+    fail "pkg-config gives loomreg-$library the version $(pkg-config --modversion "loomreg-$library")"
+  [ "$(pkg-config --variable=prefix "loomreg-$library")" = "$work/prefix" ] ||
+    fail "loomreg-$library.pc names the prefix $(pkg-config --variable=prefix "loomreg-$library")"
+done
 
 # With DESTDIR, below it and the prefix: the same files.
 DESTDIR=$work/stage "$cmake" --install "$build" --prefix /opt/loomreg >/dev/null ||
@@ -43,9 +52,11 @@ DESTDIR=$work/stage "$cmake" --install "$build" --prefix /opt/loomreg >/dev/null
 [ "$(files_below "$work/stage/opt/loomreg")" = "$expected" ] || fail "DESTDIR install differs"
 [ "$(cd "$work/stage" && ls)" = opt ] || fail "DESTDIR install wrote outside the prefix"
 
-# Moved elsewhere, the tree still works: nothing in it depends on where it was installed.
+# Moved elsewhere, the tree still works: nothing in it depends on where it was installed but
+# the pkg-config files' prefix, which pkg-config's --define-variable sets anew.
 mv "$work/prefix" "$work/moved"
 prefix=$work/moved
+PKG_CONFIG_LIBDIR=$prefix/${PKG_CONFIG_LIBDIR#"$work/prefix/"}
 [ "$("$prefix/$bindir/loomreg" --version)" = "loomreg $version" ] || fail "loomreg --version"
 [ "$("$prefix/$bindir/loomreg-check" --version)" = "loomreg-check $version" ] ||
   fail "loomreg-check --version"
@@ -63,10 +74,22 @@ out=$(cd "$work" && PATH=/usr/bin:/bin "$prefix/$bindir/loomreg-save" -C site/kv
 (cd "$work/site/kvr" && "$prefix/$bindir/loomreg-check" >/dev/null) || fail "loomreg-check"
 
 # A project of its own finds the package and links the libraries, from C and C++ together and
-# from C alone.
+# from C alone; and the C program builds without CMake, with the flags pkg-config gives.
 mkdir -p "$work/app"
 printf 'KVR=/apps/kvr/\r\nKVRDATA=/store/\r\nMENUDIR=/menu/\r\n' >"$work/app/KVR_PATH.inf"
 printf '/vell/x/\n' >"$work/app/vellinfo.txt"
+consumer_c_output="style: Twill, plain
+query: ?machine=Loom%2001&style=Twill%2c%20plain&beam=BEAM%207
+data root: ../../store/
+machine list: ../../store/MachineList/MachineList"
+flags=$(pkg-config --define-variable=prefix="$prefix" --cflags --libs loomreg-formdata loomreg-siteconfig) ||
+  fail "pkg-config --cflags --libs failed"
+# shellcheck disable=SC2086 # the flags are words
+"$cc" -std=c99 -Wall -Wextra -Wstrict-prototypes -pedantic -Werror -o "$work/consumer_pc" \
+  "$source/tests/install_consumer/consumer.c" $flags >"$work/log" 2>&1 ||
+  fail "cc consumer.c $flags:"$'\n'"$(cat "$work/log")"
+out=$(cd "$work/app" && "$work/consumer_pc") || fail "the consumer built with pkg-config failed"
+[ "$out" = "$consumer_c_output" ] || fail "the consumer built with pkg-config printed: $out"
 for languages in cxx c; do
   consumer=$work/consumer-$languages
   with_cxx=ON
@@ -78,10 +101,7 @@ for languages in cxx c; do
   "$cmake" --build "$consumer" >"$work/log" 2>&1 ||
     fail "building the consumer ($languages):"$'\n'"$(cat "$work/log")"
   out=$(cd "$work/app" && "$consumer/consumer_c") || fail "consumer_c ($languages) failed"
-  [ "$out" = "style: Twill, plain
-query: ?machine=Loom%2001&style=Twill%2c%20plain&beam=BEAM%207
-data root: ../../store/
-machine list: ../../store/MachineList/MachineList" ] || fail "consumer_c ($languages) printed: $out"
+  [ "$out" = "$consumer_c_output" ] || fail "consumer_c ($languages) printed: $out"
 done
 [ ! -e "$work/consumer-c/consumer_cxx" ] || fail "the C-only consumer built C++"
 out=$(cd "$work/app" && "$work/consumer-cxx/consumer_cxx") || fail "consumer_cxx failed"

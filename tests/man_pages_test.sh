@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The man pages: each renders without a warning, and the command forms of its SYNOPSIS are the
-# usage lines that the program's --help prints.
+# The man pages as built: each renders without a warning, is headed with the program's name and
+# version, and the command forms of its SYNOPSIS are the usage lines that the program's --help
+# prints.
 #   man_pages_test.sh DOCDIR BINDIR
 set -euo pipefail
 export LC_ALL=C
@@ -29,12 +30,18 @@ pages=$(cd "$docdir" && printf '%s\n' *.1 | sort)
 [ "$pages" = "$(printf '%s.1\n' "${programs[@]}" | sort)" ] ||
   fail "the pages are not one for each of ${programs[*]}: $pages"
 
+version=$("$bindir/loomreg" --version | sed 's/^loomreg //')
 for program in "${programs[@]}"; do
   page=$docdir/$program.1
   warnings=$(groff -mandoc -ww -z -Tutf8 "$page" 2>&1) || fail "groff failed on $page"
   [ -z "$warnings" ] || fail "groff warns about $page: $warnings"
   man -l "$page" >"$work/page" 2>"$work/err" || fail "man -l $page failed: $(cat "$work/err")"
   [ ! -s "$work/err" ] || fail "man -l $page warns: $(cat "$work/err")"
+  man --warnings -l "$page" 2>&1 >/dev/null | { ! grep .; } || fail "man --warnings -l $page warns"
+  head -n1 "$work/page" | grep -qF " loomreg $version General Commands Manual " ||
+    fail "$page is headed $(head -n1 "$work/page")"
+  tail -n1 "$work/page" | grep -qE "^loomreg $version +" ||
+    fail "$page has the footer $(tail -n1 "$work/page")"
   grep -qE "^     $program (--|—) " "$work/page" || fail "$page does not name $program in NAME"
 
   (cd "$work" && "$bindir/$program" --help) >"$work/help" || fail "$program --help failed"

@@ -52,7 +52,11 @@ void PrintPairList(const PairList* list);
  * (%0D) is dropped. */
 int ParseFormData(char* text, PairList* list);
 /* New text with every byte below 0x20 or from 0x80, and each of = & % space < > + , written
- * as '%' and two lower-case hexadecimal digits. NULL when memory runs out. */
+ * as '%' and two lower-case hexadecimal digits. NULL when memory runs out. Every other byte
+ * passes unescaped, '#' and '?' among them: in a URL a '#' ends the query (the browser keeps
+ * the rest to itself) and a '?' ends the path. Before putting the result, or a query string of
+ * BuildQueryString, into a URL, write each '#' as "%23", and each '?' as "%3F" when it goes
+ * into the path; form parsers, this module's and browsers', read both back as the byte. */
 char* EncodeUrlText(const char* text);
 /* New text with '%XX' escapes turned into their bytes (an escaped carriage return is dropped)
  * and '+' into a space. NULL when memory runs out. */

@@ -15,6 +15,7 @@
 #include "message_text.h"
 #include "name_index.h"
 #include "name_rules.h"
+#include "progress.h"
 #include "rewrite_planner.h"
 #include "shared_file.h"
 #include "sorted_merge.h"
@@ -263,6 +264,7 @@ class Checker {
     bool missing = false;
     Fd fd = OpenRegular(path, missing);
     if (!fd.valid()) return;
+    ProgressBegin("reading", path, fd.get());
     LineReader reader(fd.get());
     TextLine line;
     std::uint64_t lf_only = 0, first_lf_only = 0, several = 0, first_several = 0, last = 0;

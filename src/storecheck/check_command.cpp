@@ -22,6 +22,7 @@
 #include "json.h"
 #include "loomreg_version.h"
 #include "message_text.h"
+#include "progress.h"
 #include "repair.h"
 #include "report.h"
 #include "siteconfig.h"
@@ -292,6 +293,7 @@ int Flushed(Output& out, int status) {
 }
 
 int Finish(CheckReport& report, const Options& options) {
+  ClearProgress();
   for (const std::string& error : report.errors) Complain(error);
   Output out(STDOUT_FILENO);
   if (options.json) {
@@ -338,6 +340,7 @@ int CheckMain(int argc, const char* const* argv, std::chrono::seconds lock_wait)
     return Finish(report, options);
   }
   const StorePaths paths = PathsFromTable();
+  if (!options.json) EnableProgress();  // a terminal on standard error shows what is read
 
   std::vector<Repair> repairs;
   std::vector<LoggedRepairs> removed;

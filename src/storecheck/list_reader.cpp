@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "progress.h"
+
 namespace loomreg {
 
 LineReader::LineReader(int fd, std::size_t block) : fd_(fd), block_(block == 0 ? 1 : block) {}
@@ -41,6 +43,7 @@ bool LineReader::Fill() {
     }
     if (got == 0) eof_ = true;
     end_ += static_cast<std::size_t>(got);
+    ProgressAdvance(static_cast<std::uint64_t>(got));
     return true;
   }
 }

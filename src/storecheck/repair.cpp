@@ -12,6 +12,7 @@
 #include "file_io.h"
 #include "list_reader.h"
 #include "message_text.h"
+#include "progress.h"
 #include "shared_file.h"
 #include "store_layout.h"
 
@@ -88,6 +89,7 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
   }
 
   ListRewriter rewriter(plan, path, removed);
+  ProgressBegin("rewriting", path, in.get());
   LineReader reader(in.get());
   std::string out;
   TextLine line;
