@@ -8,7 +8,8 @@
 #                              targets loomreg::formdata and loomreg::siteconfig
 #   lib/pkgconfig/             loomreg-formdata.pc, loomreg-siteconfig.pc, for pkg-config
 #   share/man/man1/            a page for each program, compressed
-#   share/doc/loomreg/         README.md, the copyright and the Debian changelog
+#   share/doc/loomreg/         README.md, the copyright and the Debian changelog, and docs/ with
+#                              the reference pages the README links to
 include(CMakePackageConfigHelpers)
 
 set(LOOMREG_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/loomreg)
@@ -105,3 +106,7 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
 add_custom_target(loomreg_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
 install(FILES README.md cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The reference pages the README links to, with the pictures they show, so that its links
+# (docs/store.md and the like) also work in the installed copy.
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
