@@ -66,7 +66,8 @@ Result<StyleDirectory> OpenStyleDirectory(const Place& dir) {
   if (!style.created && errno != EEXIST) {
     return Status::SystemError("cannot create directory", dir.shown, errno);
   }
-  style.fd = Fd(::openat(dir.dir, dir.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  style.fd =
+      Fd(::openat(dir.dir, dir.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (style.fd.valid()) return style;
   int err = errno;
   struct stat st;

@@ -22,8 +22,8 @@ Place Place::Parent() const {
   std::size_t slash = name.rfind('/');
   std::size_t shown_slash = shown.rfind('/');
   std::string shown_dir = shown_slash == std::string::npos ? "."
-                          : shown_slash == 0              ? "/"
-                                                          : shown.substr(0, shown_slash);
+                          : shown_slash == 0               ? "/"
+                                                           : shown.substr(0, shown_slash);
   if (slash == std::string::npos) return {dir, ".", shown_dir};
   return {dir, slash == 0 ? "/" : name.substr(0, slash), shown_dir};
 }
@@ -109,7 +109,8 @@ namespace {
 // Why a write of `data` stopped after `written` bytes. The rest is written once more (at
 // `offset` + `written`, or at the end for -1) only to learn the errno the system gives then;
 // a second short write leaves no error to report, so the message gives the byte counts.
-Status ShortWrite(int fd, std::string_view path, std::string_view data, ssize_t written, off_t offset) {
+Status ShortWrite(int fd, std::string_view path, std::string_view data, ssize_t written,
+                  off_t offset) {
   std::string_view rest = data.substr(static_cast<std::size_t>(written));
   ssize_t again;
   do {

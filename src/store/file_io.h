@@ -58,7 +58,7 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: a value converts implicitly
+  Result(T value) : value_(std::move(value)) {}            // NOLINT: a value converts implicitly
   Result(Status failure) : status_(std::move(failure)) {}  // NOLINT: so does a failure
 
   bool ok() const { return status_.ok(); }

@@ -65,7 +65,8 @@ Status Store::CheckTable() const {
 
 std::vector<std::pair<std::string_view, std::string>> Store::Table() const {
   std::vector<std::pair<std::string_view, std::string>> table;
-  for (const PathTableEntry& entry : PathTableEntries()) table.emplace_back(entry.name, Shown(entry.below));
+  for (const PathTableEntry& entry : PathTableEntries())
+    table.emplace_back(entry.name, Shown(entry.below));
   return table;
 }
 
@@ -140,11 +141,11 @@ Status Store::ExplainLockAccess(const Status& failure, std::string_view program)
       !S_ISREG(st.st_mode)) {
     return failure;
   }
-  return failure.With("; " + std::string(program) + " runs as " +
-                      EscapeForLine(UserText(::geteuid())) + ", and the lock file is owned by " +
-                      EscapeForLine(OwnerText(st.st_uid, st.st_gid)) + " with mode " +
-                      ModeText(st.st_mode) + ": mend it with loomreg-check --repair, run as root in " +
-                      EscapeForLine(WorkingDirectory()));
+  return failure.With(
+      "; " + std::string(program) + " runs as " + EscapeForLine(UserText(::geteuid())) +
+      ", and the lock file is owned by " + EscapeForLine(OwnerText(st.st_uid, st.st_gid)) +
+      " with mode " + ModeText(st.st_mode) +
+      ": mend it with loomreg-check --repair, run as root in " + EscapeForLine(WorkingDirectory()));
 }
 
 }  // namespace loomreg
