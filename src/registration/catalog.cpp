@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "list_scan.h"
+#include "list_format.h"
 #include "machine_stamp.h"
 #include "registration.h"
 
@@ -25,10 +25,9 @@ std::string Line(std::string_view text) {
 // the store would otherwise be read without end or block.
 Status ScanList(const Fd& fd, const char* path, std::string_view name, bool& found) {
   if (Status status = RequireRegular(fd.get(), "cannot read", path); !status.ok()) return status;
-  int result = ScanForWord(fd.get(), name);
-  if (result < 0) return Status::SystemError("cannot read", path, errno);
-  found = result == 1;
-  return {};
+  WordScan scan = ScanForWord(fd.get(), path, name);
+  found = scan.found;
+  return scan.status;
 }
 
 int ToResult(const Status& status) { return status.ok() ? 0 : -1; }
