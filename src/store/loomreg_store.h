@@ -51,7 +51,8 @@ typedef struct {
  * and every store path come from its KVR_PATH.inf (siteconfig.h's path table, built anew by this
  * call). On LOOMREG_STORE_OK `*store` is the handle, to close with LoomregStoreClose; on any other
  * result `*store` is NULL. Nothing of the store is read yet: a store that does not exist opens,
- * and its lists then read as missing. */
+ * and its lists then read as missing. As it rewrites the path-table buffers of siteconfig.h, no
+ * other thread may use them meanwhile. */
 LoomregStoreResult LoomregStoreOpen(LoomregStore** store);
 
 /* Releases the handle. NULL is allowed. */
