@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "list_scan.h"
+#include "list_format.h"
 #include "machine_stamp.h"
 #include "registration.h"
 
@@ -25,9 +25,9 @@ std::string Line(std::string_view text) {
 // the store would otherwise be read without end or block.
 Result<bool> ScanList(const Fd& fd, const std::string& path, std::string_view name) {
   if (Status status = RequireRegular(fd.get(), "cannot read", path); !status.ok()) return status;
-  int result = ScanForWord(fd.get(), name);
-  if (result < 0) return Status::SystemError("cannot read", path, errno);
-  return result == 1;
+  WordScan scan = ScanForWord(fd.get(), path, name);
+  if (!scan.status.ok()) return scan.status;
+  return scan.found;
 }
 
 int ToResult(const Status& status) { return status.ok() ? 0 : -1; }

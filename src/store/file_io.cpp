@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "list_format.h"
+
 namespace loomreg {
 
 Status Status::SystemError(std::string_view action, std::string_view path, int err) {
@@ -170,27 +172,6 @@ Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit) {
   }
   out.resize(have);
   return out;
-}
-
-Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
-  struct stat st;
-  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
-    return regular;
-  }
-  std::string data;
-  if (st.st_size > 0) {
-    // Under the store lock, which a save holds, no other append comes between this read and
-    // the write.
-    char last = 0;
-    ssize_t got;
-    do {
-      got = ::pread(fd, &last, 1, st.st_size - 1);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return Status::SystemError("cannot read", path, errno);
-    if (got == 1 && last != '\n' && last != '\r') data = "\r\n";
-  }
-  data += line;
-  return WriteOnce(fd, path, data, st.st_size);
 }
 
 Status SyncFd(int fd, std::string_view path) {

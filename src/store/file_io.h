@@ -143,11 +143,6 @@ Result<OpenedFile> OpenFile(const Place& place, OpenMode mode);
 // error (EFBIG, ENOSPC...) that cut the first write short.
 Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size);
 
-// Appends `line` to the regular file open at `fd` with O_APPEND, in one write. When the file's
-// last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
-// never glued to an unterminated last one. Not a regular file: nothing is written.
-Status AppendLineTo(int fd, std::string_view path, std::string_view line);
-
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);
 

@@ -10,7 +10,7 @@
 
 #include "directory.h"
 #include "file_io.h"
-#include "list_reader.h"
+#include "list_format.h"
 #include "machine_stamp.h"
 #include "message_text.h"
 #include "name_index.h"
@@ -265,11 +265,12 @@ class Checker {
     Fd fd = OpenRegular(path, missing);
     if (!fd.valid()) return;
     ProgressBegin("reading", path, fd.get());
-    LineReader reader(fd.get());
-    TextLine line;
+    LineReader reader(fd.get(), path, LineReader::kBlock, ProgressAdvance);
+    LineRead read;
     std::uint64_t lf_only = 0, first_lf_only = 0, several = 0, first_several = 0, last = 0;
     bool unterminated = false;
-    while (reader.Next(line)) {
+    while ((read = reader.Next()).line != nullptr) {
+      const TextLine& line = *read.line;
       last = line.number;
       if (line.end == LineEnd::kLf && lf_only++ == 0) first_lf_only = line.number;
       if (line.end == LineEnd::kNone) unterminated = true;
@@ -287,7 +288,7 @@ class Checker {
       });
       if (words > 1 && several++ == 0) first_several = line.number;
     }
-    if (reader.error() != 0) return Error("cannot read", path, reader.error());
+    if (!read.status.ok()) return Error("cannot read", path, read.status.error());
     if (unterminated) {
       Add(FindingKind::kUnterminatedLine, path, last, std::nullopt,
           "the last line has no line end");

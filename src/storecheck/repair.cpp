@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "file_io.h"
-#include "list_reader.h"
+#include "list_format.h"
 #include "message_text.h"
 #include "progress.h"
 #include "shared_file.h"
@@ -90,21 +90,21 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
 
   ListRewriter rewriter(plan, path, removed);
   ProgressBegin("rewriting", path, in.get());
-  LineReader reader(in.get());
+  LineReader reader(in.get(), path, LineReader::kBlock, ProgressAdvance);
   std::string out;
-  TextLine line;
   auto flush = [&] {
     int err = WriteAll(temp.fd().get(), out);
     out.clear();
     return err;
   };
-  while (reader.Next(line)) {
-    rewriter.Line(line, out);
+  LineRead read;
+  while ((read = reader.Next()).line != nullptr) {
+    rewriter.Line(*read.line, out);
     if (out.size() >= kFlushAt) {
       if (int err = flush()) return Status::SystemError("cannot write", temp.path(), err);
     }
   }
-  if (reader.error() != 0) return Status::SystemError("cannot read", path, reader.error());
+  if (!read.status.ok()) return read.status;
   rewriter.Finish(out);
   if (int err = flush()) return Status::SystemError("cannot write", temp.path(), err);
   if (!rewriter.changed()) return {};  // nothing to change after all
