@@ -188,7 +188,7 @@ TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
   const std::string where = "; the data root is " + root + "/kvrdata/, the default, as " + root +
                             "/kvr has no KVR_PATH.inf: run in the application directory, or " +
                             "create the store with loomreg-mkstore " + root + "/kvr";
-  EXPECT_EQ(result.errors[0],
+  EXPECT_EQ(result.errors[0].message(),
             "cannot find directory ../kvrdata/StyleList/: No such file or directory" + where);
   EXPECT_TRUE(result.findings.empty());
 
@@ -202,7 +202,8 @@ TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
   fs::remove_all(root_ / "kvrdata");
   result = Check();
   ASSERT_EQ(result.errors.size(), 1u);
-  EXPECT_EQ(result.errors[0], "cannot find the data store: none of its directories exists" + where);
+  EXPECT_EQ(result.errors[0].message(),
+            "cannot find the data store: none of its directories exists" + where);
 }
 
 TEST_F(CheckStoreTest, AListThatIsNoRegularFileIsAProblemAndIsNotRead) {
@@ -373,7 +374,7 @@ TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
     Reset();
     row.damage();
     CheckResult result = Check();
-    ASSERT_TRUE(result.errors.empty()) << result.errors[0];
+    ASSERT_TRUE(result.errors.empty()) << result.errors[0].message();
     std::vector<std::pair<FindingKind, std::string>> found;
     for (const Finding& f : result.findings) found.emplace_back(f.kind, f.file);
     EXPECT_EQ(found, row.findings);

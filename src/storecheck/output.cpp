@@ -11,18 +11,19 @@ constexpr std::size_t kFlushAt = 64 * 1024;
 
 Output& Output::operator<<(std::string_view text) {
   buffer_ += text;
-  if (fd_ >= 0 && buffer_.size() >= kFlushAt) Flush();
+  if (fd_ >= 0 && buffer_.size() >= kFlushAt) (void)Flush();
   return *this;
 }
 
-bool Output::Flush() {
-  if (fd_ < 0) return !failed_;
-  if (!failed_) {
-    error_ = WriteAll(fd_, buffer_);
-    failed_ = error_ != 0;
+Status Output::Flush() {
+  if (fd_ < 0) return failure_;
+  if (failure_.ok()) {
+    if (const int err = WriteAll(fd_, buffer_); err != 0) {
+      failure_ = Status::SystemError("cannot write", "the report", err);
+    }
   }
   buffer_.clear();
-  return !failed_;
+  return failure_;
 }
 
 }  // namespace loomreg
