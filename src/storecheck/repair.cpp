@@ -13,6 +13,7 @@
 #include "list_reader.h"
 #include "message_text.h"
 #include "progress.h"
+#include "result.h"
 #include "shared_file.h"
 #include "store_layout.h"
 
@@ -52,9 +53,9 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// The rewrite itself, through a temporary file renamed over the list.
-Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes,
-                   RepeatLog* removed) {
+// The status of the list at `path`, when a rename may replace it: a regular file with no other
+// name.
+Result<struct stat> Replaceable(const std::string& path) {
   struct stat before;
   if (::lstat(path.c_str(), &before) != 0) {
     if (errno == ENOENT)
@@ -66,31 +67,13 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
   if (!S_ISREG(before.st_mode)) return Status::Error("not a regular file");
   if (before.st_nlink > 1)
     return Status::Error("the file has other hard links, which the rename would cut");
+  return before;
+}
 
-  Fd in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!in.valid()) return Status::SystemError("cannot open", path, errno);
-  struct stat opened;
-  if (::fstat(in.get(), &opened) != 0 || !SameFile(before, opened)) {
-    return Status::Error("the list changed while it was being repaired");
-  }
-
-  const std::string dir = DirectoryOf(path);
-  TempFile temp(dir);
-  if (!temp.fd().valid()) {
-    return Status::SystemError("cannot create a temporary file in", dir, errno);
-  }
-  // The new list must serve the web server as the old one did: same mode, same owner.
-  if (::fchmod(temp.fd().get(), before.st_mode & 07777) != 0) {
-    return Status::SystemError("cannot set the mode of", temp.path(), errno);
-  }
-  if ((before.st_uid != ::geteuid() || before.st_gid != ::getegid()) &&
-      ::fchown(temp.fd().get(), before.st_uid, before.st_gid) != 0) {
-    return Status::SystemError("cannot give the old list's owner to", temp.path(), errno);
-  }
-
-  ListRewriter rewriter(plan, path, removed);
-  ProgressBegin("rewriting", path, in.get());
-  LineReader reader(in.get());
+// Writes the list open at `in` into `temp` as `rewriter` rewrites it.
+Status WriteRewritten(int in, const std::string& path, ListRewriter& rewriter, TempFile& temp) {
+  ProgressBegin("rewriting", path, in);
+  LineReader reader(in);
   std::string out;
   TextLine line;
   auto flush = [&] {
@@ -107,8 +90,12 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
   if (reader.error() != 0) return Status::SystemError("cannot read", path, reader.error());
   rewriter.Finish(out);
   if (int err = flush()) return Status::SystemError("cannot write", temp.path(), err);
-  if (!rewriter.changed()) return {};  // nothing to change after all
+  return {};
+}
 
+// Makes the rewritten list durable and renames it over the list, unless the list changed
+// since `before`.
+Status Commit(int in, const std::string& path, const struct stat& before, TempFile& temp) {
   if (::fsync(temp.fd().get()) != 0) {
     return Status::SystemError("cannot flush", temp.path(), errno);
   }
@@ -118,7 +105,7 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
   // Saves wait for the lock we hold; anything else that wrote to the list meanwhile would lose
   // its text in the rename.
   struct stat now_open, now_named;
-  if (::fstat(in.get(), &now_open) != 0 || !SameFile(before, now_open) ||
+  if (::fstat(in, &now_open) != 0 || !SameFile(before, now_open) ||
       ::lstat(path.c_str(), &now_named) != 0 || !SameFile(before, now_named)) {
     return Status::Error("the list changed while it was being repaired");
   }
@@ -126,6 +113,41 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
     return Status::SystemError("cannot rename the repaired list over", path, errno);
   }
   temp.Release();
+  return {};
+}
+
+// The rewrite itself, through a temporary file renamed over the list.
+Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes,
+                   RepeatLog* removed) {
+  const Result<struct stat> before = Replaceable(path);
+  if (!before.ok()) return before.status();
+  Fd in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!in.valid()) return Status::SystemError("cannot open", path, errno);
+  struct stat opened;
+  if (::fstat(in.get(), &opened) != 0 || !SameFile(*before, opened)) {
+    return Status::Error("the list changed while it was being repaired");
+  }
+
+  const std::string dir = DirectoryOf(path);
+  TempFile temp(dir);
+  if (!temp.fd().valid()) {
+    return Status::SystemError("cannot create a temporary file in", dir, errno);
+  }
+  // The new list must serve the web server as the old one did: same mode, same owner.
+  if (::fchmod(temp.fd().get(), before->st_mode & 07777) != 0) {
+    return Status::SystemError("cannot set the mode of", temp.path(), errno);
+  }
+  if ((before->st_uid != ::geteuid() || before->st_gid != ::getegid()) &&
+      ::fchown(temp.fd().get(), before->st_uid, before->st_gid) != 0) {
+    return Status::SystemError("cannot give the old list's owner to", temp.path(), errno);
+  }
+
+  ListRewriter rewriter(plan, path, removed);
+  if (Status written = WriteRewritten(in.get(), path, rewriter, temp); !written.ok()) {
+    return written;
+  }
+  if (!rewriter.changed()) return {};  // nothing to change after all
+  if (Status committed = Commit(in.get(), path, *before, temp); !committed.ok()) return committed;
   changes = rewriter.repairs();
 
   // The rename is durable once the directory is.
