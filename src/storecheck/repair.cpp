@@ -26,15 +26,23 @@ constexpr std::size_t kFlushAt = 1 << 20;
 class TempFile {
  public:
   // Creates "<dir><prefix>XXXXXX" with mode 0600.
-  explicit TempFile(const std::string& dir)
-      : path_(dir + std::string(kRepairTempPrefix) + "XXXXXX") {
-    fd_ = Fd(::mkostemp(path_.data(), O_CLOEXEC));
-    if (!fd_.valid()) path_.clear();
+  static Result<TempFile> Create(const std::string& dir) {
+    TempFile temp(dir + std::string(kRepairTempPrefix) + "XXXXXX");
+    temp.fd_ = Fd(::mkostemp(temp.path_.data(), O_CLOEXEC));
+    if (!temp.fd_.valid()) {
+      const int err = errno;
+      temp.path_.clear();
+      return Status::SystemError("cannot create a temporary file in", dir, err);
+    }
+    return temp;
   }
   ~TempFile() {
-    fd_.Close();
+    (void)fd_.Close();
     if (!path_.empty()) ::unlink(path_.c_str());
   }
+  TempFile(TempFile&& other) noexcept
+      : path_(std::exchange(other.path_, {})), fd_(std::move(other.fd_)) {}
+  TempFile& operator=(TempFile&&) = delete;
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
@@ -44,6 +52,8 @@ class TempFile {
   void Release() { path_.clear(); }
 
  private:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+
   std::string path_;
   Fd fd_;
 };
@@ -129,10 +139,9 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
   }
 
   const std::string dir = DirectoryOf(path);
-  TempFile temp(dir);
-  if (!temp.fd().valid()) {
-    return Status::SystemError("cannot create a temporary file in", dir, errno);
-  }
+  Result<TempFile> created = TempFile::Create(dir);
+  if (!created.ok()) return created.status();
+  TempFile& temp = *created;
   // The new list must serve the web server as the old one did: same mode, same owner.
   if (::fchmod(temp.fd().get(), before->st_mode & 07777) != 0) {
     return Status::SystemError("cannot set the mode of", temp.path(), errno);
