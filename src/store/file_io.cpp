@@ -138,6 +138,22 @@ Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t und
   return failed;
 }
 
+Result<struct stat> LinkStatus(const Place& place) {
+  struct stat st;
+  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return Status::SystemError("cannot look at", place.shown, errno);
+  }
+  return st;
+}
+
+Result<struct stat> FileStatus(const Place& place) {
+  struct stat st;
+  if (::fstatat(place.dir, place.name.c_str(), &st, 0) != 0) {
+    return Status::SystemError("cannot look at", place.shown, errno);
+  }
+  return st;
+}
+
 std::string_view FileTypeText(mode_t mode) {
   if (S_ISREG(mode)) return "a regular file";
   if (S_ISLNK(mode)) return "a symbolic link";

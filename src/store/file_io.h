@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,23 +55,27 @@ class [[nodiscard]] Status {
   bool timed_out_ = false;
 };
 
-// A value, or the Status that says why there is none.
+// A value, or the Status that says why there is none: the result of a fallible operation that
+// yields something.
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}            // NOLINT: a value converts implicitly
+  Result(T value) : value_(std::move(value)) {}  // NOLINT: a value converts implicitly
+  // A failure: `failure` is never ok.
   Result(Status failure) : status_(std::move(failure)) {}  // NOLINT: so does a failure
 
-  bool ok() const { return status_.ok(); }
+  bool ok() const { return value_.has_value(); }
   const Status& status() const { return status_; }
-  T& value() { return value_; }
-  const T& value() const { return value_; }
-  T* operator->() { return &value_; }
-  const T* operator->() const { return &value_; }
+  T& value() { return *value_; }
+  const T& value() const { return *value_; }
+  T& operator*() { return *value_; }
+  const T& operator*() const { return *value_; }
+  T* operator->() { return &*value_; }
+  const T* operator->() const { return &*value_; }
 
  private:
-  T value_{};
   Status status_;
+  std::optional<T> value_;
 };
 
 // A file or directory named relative to a directory held open (or to the working directory,
@@ -106,6 +111,8 @@ class Fd {
   Status Close(std::string_view action, std::string_view path);
   // Closes the descriptor, where a failed close changes nothing.
   void Reset();
+  // Gives the descriptor up to the caller, who closes it.
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;
@@ -142,6 +149,12 @@ Result<OpenedFile> OpenFile(const Place& place, OpenMode mode);
 // that) and reported with its real cause: the rest is written once more only to learn the
 // error (EFBIG, ENOSPC...) that cut the first write short.
 Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size);
+
+// The status of `place` itself (a link is not followed), or why there is none: "cannot look at
+// PATH: <error>".
+Result<struct stat> LinkStatus(const Place& place);
+// The status of what `place` names, links followed.
+Result<struct stat> FileStatus(const Place& place);
 
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);

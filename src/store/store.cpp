@@ -74,7 +74,16 @@ Place Store::At(std::string_view below) const {
   // A root that could not be opened leaves each path to be looked up as it is shown: the
   // operation then fails, naming the file, with the system's reason for the root.
   if (!root_fd_.valid()) return Place::FromWorkingDirectory(Shown(below));
-  return {root_fd_.get(), below.empty() ? "." : std::string(below), Shown(below)};
+  std::string name(below.empty() ? "." : below);
+  // A directory path's last '/' would make a look-up of a file there follow a link.
+  if (name.size() > 1 && name.back() == '/') name.pop_back();
+  return {root_fd_.get(), std::move(name), Shown(below)};
+}
+
+Place Store::Locate(std::string_view shown) const {
+  if (!shown.starts_with(root_)) return Place::FromWorkingDirectory(std::string(shown));
+  shown.remove_prefix(root_.size());
+  return At(shown);
 }
 
 const std::string& Store::WorkingDirectory() const {
@@ -125,12 +134,15 @@ const std::string& Store::Origin() const {
   return *(origin_ = text);
 }
 
+std::string Store::MissingHint() const {
+  return "; " + Origin() +
+         ": run in the application directory, or create the store with loomreg-mkstore " +
+         EscapeForLine(WorkingDirectory());
+}
+
 Status Store::ExplainMissing(const Status& failure) const {
   if (failure.error() != ENOENT) return failure;
-  return failure.With("; " + Origin() +
-                      ": run in the application directory, or create the store with "
-                      "loomreg-mkstore " +
-                      EscapeForLine(WorkingDirectory()));
+  return failure.With(MissingHint());
 }
 
 Status Store::ExplainLockAccess(const Status& failure, std::string_view program) const {
