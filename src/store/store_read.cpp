@@ -64,8 +64,7 @@ Opened OpenRegular(const Place& place) {
     const int err = file.status().error();
     LoomregStoreResult result =
         err == ENOENT ? LOOMREG_STORE_MISSING
-        : err == ELOOP &&
-                ::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        : err == ELOOP && ::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(st.st_mode)
             ? LOOMREG_STORE_LINK
             : LOOMREG_STORE_OPEN_ERROR;

@@ -49,9 +49,9 @@ std::optional<Finding> UnlockedNote(const Store& store, const Status& failed) {
 // report says so.
 Result<CheckResult> CheckShared(const Store& store, std::chrono::seconds lock_wait) {
   StoreLock lock;
-  Status locked = lock.Acquire(store.At(store.paths().lock),
-                               std::chrono::steady_clock::now() + lock_wait,
-                               StoreLock::Mode::kShared, StoreLock::Create::kNo);
+  Status locked =
+      lock.Acquire(store.At(store.paths().lock), std::chrono::steady_clock::now() + lock_wait,
+                   StoreLock::Mode::kShared, StoreLock::Create::kNo);
   if (locked.timed_out()) return LockFailure(store, locked, lock_wait);
   CheckResult result = CheckStore(store, std::time(nullptr));
   if (!locked.ok()) {

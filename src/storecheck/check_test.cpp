@@ -422,7 +422,8 @@ TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
     // The repair creates each missing list with its names and mends the lock; what is of the
     // wrong type stays as it is, and so does the upload.
     const auto before = testing::Snapshot(root_.path());
-    for (const Repair& r : RepairStore(*store_, result)) EXPECT_NE(r.action, RepairAction::kNotRepaired);
+    for (const Repair& r : RepairStore(*store_, result))
+      EXPECT_NE(r.action, RepairAction::kNotRepaired);
     for (const auto& [path, names] : row.adds) {
       EXPECT_EQ(testing::ReadFile(path), names.empty() ? "" : names[0] + "\r\n") << path;
     }

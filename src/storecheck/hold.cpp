@@ -116,8 +116,8 @@ Status LockFailure(const Store& store, const Status& failed, std::chrono::second
 
 int Hold(const Store& store, const char* const* command, std::chrono::seconds lock_wait) {
   StoreLock lock;
-  if (Status locked = lock.Acquire(store.At(store.paths().lock),
-                                   std::chrono::steady_clock::now() + lock_wait);
+  if (Status locked =
+          lock.Acquire(store.At(store.paths().lock), std::chrono::steady_clock::now() + lock_wait);
       !locked.ok()) {
     Complain(LockFailure(store, locked, lock_wait).message());
     return 125;

@@ -5,8 +5,8 @@
 #include <chrono>
 
 #include "file_io.h"
-#include "store_layout.h"
 #include "store.h"
+#include "store_layout.h"
 #include "store_lock.h"
 
 namespace loomreg {

@@ -29,8 +29,8 @@ class TempFile {
   static Result<TempFile> Create(const Place& list) {
     const Place parent = list.Parent();
     const std::string shown_dir = DirectoryOf(list.shown);
-    TempFile temp(Fd(::openat(parent.dir, parent.name.c_str(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    TempFile temp(
+        Fd(::openat(parent.dir, parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!temp.dir_.valid()) {
       return Status::SystemError("cannot create a temporary file in", shown_dir, errno);
     }
