@@ -35,7 +35,7 @@ int ToResult(const Status& status) { return status.ok() ? 0 : -1; }
 }  // namespace
 
 Status AppendLine(const Place& list, std::string_view text) {
-  return WriteFile(list, OpenMode::kAppend, Line(text));
+  return AppendLineToFile(list, Line(text));
 }
 
 Status AddIfAbsent(const Place& list, std::string_view name) {
@@ -80,7 +80,7 @@ Status AppendHistory(const Place& history, std::string_view file, std::string_vi
 }
 
 Status WriteStamp(const Place& stamp, std::string_view machine, std::time_t when) {
-  return WriteFile(stamp, OpenMode::kRewrite, MachineStampText(machine, when));
+  return RewriteFile(stamp, MachineStampText(machine, when));
 }
 
 }  // namespace loomreg

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "list_format.h"
-
 namespace loomreg {
 
 Status Status::SystemError(std::string_view action, std::string_view path, int err) {
@@ -217,6 +215,7 @@ namespace {
 // Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
 // with text of the same length is thus never empty, not even for a moment.
 Status Rewrite(int fd, std::string_view path, std::string_view data) {
+  if (Status regular = RequireRegular(fd, "cannot write", path); !regular.ok()) return regular;
   ssize_t written;
   do {
     written = ::pwrite(fd, data.data(), data.size(), 0);
@@ -236,18 +235,18 @@ Status Rewrite(int fd, std::string_view path, std::string_view data) {
 
 }  // namespace
 
-Status WriteFile(const Place& place, OpenMode mode, std::string_view data, Durability durability) {
+Status RewriteFile(const Place& place, std::string_view data, Durability durability) {
+  return WriteFile(place, OpenMode::kRewrite, data, Rewrite, durability);
+}
+
+Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileWriter write,
+                 Durability durability) {
   Result<OpenedFile> opened = OpenFile(place, mode);
   if (!opened.ok()) return opened.status();
   const Fd& fd = opened->fd;
   const bool created = opened->created;
   const std::string& path = place.shown;
-  Status written =
-      mode == OpenMode::kRewrite ? RequireRegular(fd.get(), "cannot write", path) : Status();
-  if (written.ok()) {
-    written = mode == OpenMode::kRewrite ? Rewrite(fd.get(), path, data)
-                                         : AppendLineTo(fd.get(), path, data);
-  }
+  Status written = write(fd.get(), path, data);
   if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
     if (created) (void)::unlinkat(place.dir, place.name.c_str(), 0);

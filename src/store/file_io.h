@@ -177,12 +177,19 @@ Status SyncPlace(const Place& place);
 // Flushes the directory holding `place`, making a new or renamed entry in it durable.
 Status SyncParentDirectory(const Place& place);
 
-// Opens, writes, flushes and closes: the body of every "write this text to that file" operation.
-// kAppend adds `data` at the end as AppendLineTo does; kRewrite overwrites the file from its start
-// and cuts off what lies beyond, so that a file rewritten with text of the same length is never
-// seen empty.
-Status WriteFile(const Place& place, OpenMode mode, std::string_view data,
+// How WriteFile puts `data` into the file open at `fd` (`path` names it in messages).
+using FileWriter = Status (*)(int fd, std::string_view path, std::string_view data);
+
+// Opens `place` by `mode`, has `write` put `data` there, flushes and closes: the body of every
+// "write this text to that file" operation. A file this call created and could not fill is
+// removed again.
+Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileWriter write,
                  Durability durability = Durability::kDurable);
+
+// WriteFile with kRewrite: overwrites the regular file from its start and cuts off what lies
+// beyond, so that a file rewritten with text of the same length is never seen empty.
+Status RewriteFile(const Place& place, std::string_view data,
+                   Durability durability = Durability::kDurable);
 
 }  // namespace loomreg
 

@@ -15,6 +15,10 @@ bool IsListWord(std::string_view name) {
   return true;
 }
 
+Status AppendLineToFile(const Place& place, std::string_view line) {
+  return WriteFile(place, OpenMode::kAppend, line, AppendLineTo);
+}
+
 Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
   struct stat st;
   if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {

@@ -53,6 +53,9 @@ WordScan ScanForWord(int fd, std::string_view path, std::string_view name,
 // last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
 // never glued to an unterminated last one. Not a regular file: nothing is written.
 Status AppendLineTo(int fd, std::string_view path, std::string_view line);
+// Appends `line` to the list at `place` as AppendLineTo does, creating the list when absent,
+// and flushes it (and, for a list it created, its directory).
+Status AppendLineToFile(const Place& place, std::string_view line);
 
 enum class LineEnd {
   kCrLf,  // CR LF, as every writer of the store ends a line
