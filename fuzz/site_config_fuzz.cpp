@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "path_table.h"
 #include "siteconfig.h"
 
 namespace {
@@ -101,24 +102,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BuildPathTable();
   std::string root = MakeDataRoot();
   Check(root.size() <= 255);
-  const std::pair<const char*, const char*> entries[] = {
-      {StyleFileDir, "StyleFile/"},       {SetValueFileListDir, "SetValueFileList/"},
-      {MachineFDir, "MachineF/"},         {MachineListFile, "MachineList/MachineList"},
-      {SetValueFileDir, "SetValueFile/"}, {StyleListDir, "StyleList/"},
-      {HtmlFileListFile, "HTMLFile.txt"}, {DobbyDir, "Dobby/"},
-      {DobbyListDir, "DobbyList/"},       {DobbyFileDir, "DobbyFile/"},
-      {MachineDir, "Machine/"},
-  };
   bool complete = true;
-  for (const auto& [entry, name] : entries) {
-    size_t length = CheckedLength(entry);
+  for (const loomreg::PathTableEntry& entry : loomreg::PathTableEntries()) {
+    size_t length = CheckedLength(entry.buffer);
     Check(length <= 255);
-    std::string full = root + name;
+    std::string full = root + std::string(entry.below);
     if (full.size() > 255 || (root.empty() && length == 0)) {
       complete = false;
       Check(length == 0);
     } else {
-      Check(std::string(entry) == full);
+      Check(std::string(entry.buffer) == full);
     }
   }
   if (complete) Check(PathTableIsComplete() == 1);

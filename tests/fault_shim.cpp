@@ -2,7 +2,8 @@
 // flush to fail at one exact place. LOOMREG_FAULTS holds rules separated by ';', each
 // "call:path-suffix:nth:errno", e.g. "fsync:Machine/M1:1:EIO": the first fsync() of a file
 // whose path ends in "Machine/M1" fails with EIO. nth 0 fails every matching call. Calls:
-// open (open, open64, openat), write (write, pwrite), fsync (fsync, fdatasync), mkdir, and
+// open (open, open64, openat), write (write, pwrite), fsync (fsync, fdatasync), mkdir (mkdir,
+// mkdirat), and
 // rename (renameat2, matched by the path moved). A descriptor is matched by the path it was
 // opened with. The errno SIGKILL kills the process at that call instead, as a crash or an
 // administrator's kill would end it part-way.
@@ -127,15 +128,20 @@ int open64(const char* path, int flags, ...) {
   return Opened(real(path, flags, mode), path);
 }
 
+// A name relative to an open directory is matched as the directory's path and the name.
+std::string Full(int dir, const char* path) {
+  if (dir == AT_FDCWD || path[0] == '/' || FdPath(dir).empty()) return path;
+  std::string full = FdPath(dir);
+  if (!full.ends_with('/')) full += '/';
+  return full + path;
+}
+
 int openat(int dir, const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
   mode_t mode = ModeArg(flags, args);
   va_end(args);
-  // A name relative to an open directory is matched as the directory's path and the name.
-  std::string full = dir != AT_FDCWD && path[0] != '/' && !FdPath(dir).empty()
-                         ? FdPath(dir) + "/" + path
-                         : std::string(path);
+  std::string full = Full(dir, path);
   if (ShouldFail("open", full)) return -1;
   static auto real = Next<int (*)(int, const char*, int, ...)>("openat");
   return Opened(real(dir, path, flags, mode), full.c_str());
@@ -171,8 +177,14 @@ int mkdir(const char* path, mode_t mode) {
   return real(path, mode);
 }
 
+int mkdirat(int dir, const char* path, mode_t mode) {
+  if (ShouldFail("mkdir", Full(dir, path))) return -1;
+  static auto real = Next<int (*)(int, const char*, mode_t)>("mkdirat");
+  return real(dir, path, mode);
+}
+
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-  if (ShouldFail("rename", from)) return -1;
+  if (ShouldFail("rename", Full(from_dir, from))) return -1;
   static auto real = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(from_dir, from, to_dir, to, flags);
 }

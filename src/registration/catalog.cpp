@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "list_scan.h"
+#include "list_format.h"
 #include "machine_stamp.h"
 #include "registration.h"
 
@@ -23,51 +23,52 @@ std::string Line(std::string_view text) {
 
 // Scans an open list for `name`. Only regular files are lists: a device or FIFO planted in
 // the store would otherwise be read without end or block.
-Status ScanList(const Fd& fd, const char* path, std::string_view name, bool& found) {
+Result<bool> ScanList(const Fd& fd, const std::string& path, std::string_view name) {
   if (Status status = RequireRegular(fd.get(), "cannot read", path); !status.ok()) return status;
-  int result = ScanForWord(fd.get(), name);
-  if (result < 0) return Status::SystemError("cannot read", path, errno);
-  found = result == 1;
-  return {};
+  WordScan scan = ScanForWord(fd.get(), path, name);
+  if (!scan.status.ok()) return scan.status;
+  return scan.found;
 }
 
 int ToResult(const Status& status) { return status.ok() ? 0 : -1; }
 
 }  // namespace
 
-Status AppendLine(const char* path, std::string_view text) {
-  return WriteFile(path, OpenMode::kAppend, Line(text));
+Status AppendLine(const Place& list, std::string_view text) {
+  return AppendLineToFile(list, Line(text));
 }
 
-Status AddIfAbsent(const char* path, std::string_view name) {
-  Fd fd = OpenFile(path, OpenMode::kRead);
-  if (fd.valid()) {
-    bool found = false;
-    if (Status status = ScanList(fd, path, name, found); !status.ok()) return status;
-    if (found) return {};
-    fd.Close();
-  } else if (errno != ENOENT) {
+Status AddIfAbsent(const Place& list, std::string_view name) {
+  Result<OpenedFile> opened = OpenFile(list, OpenMode::kRead);
+  if (opened.ok()) {
+    Result<bool> found = ScanList(opened->fd, list.shown, name);
+    if (!found.ok()) return found.status();
+    if (found.value()) return {};
+    opened->fd.Reset();
+  } else if (opened.status().error() != ENOENT) {
     // Only a list that does not exist is empty: appending to one that cannot be read would
     // list the name again at every save.
-    return Status::OpenError(path, errno);
+    return opened.status();
   }
-  return AppendLine(path, name);
+  return AppendLine(list, name);
 }
 
-Status AddToFileList(const char* path, std::string_view name) {
+Status AddToFileList(const Place& list, std::string_view name) {
   // O_APPEND, not a seek to the end: on a shared file system another host's last append may
   // lie beyond the size this client saw, and only the server knows where the end is.
-  Fd fd = OpenFile(path, OpenMode::kReadAppend);
-  if (!fd.valid()) return Status::OpenError(path, errno);
-  bool found = false;
-  if (Status status = ScanList(fd, path, name, found); !status.ok() || found) return status;
-  if (Status status = AppendLineTo(fd.get(), path, Line(name)); !status.ok()) return status;
-  if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;
-  if (int err = fd.Close()) return Status::SystemError("cannot close", path, err);
-  return {};
+  Result<OpenedFile> opened = OpenFile(list, OpenMode::kReadAppend);
+  if (!opened.ok()) return opened.status();
+  const int fd = opened->fd.get();
+  const std::string& path = list.shown;
+  Result<bool> found = ScanList(opened->fd, path, name);
+  if (!found.ok()) return found.status();
+  if (found.value()) return {};
+  if (Status status = AppendLineTo(fd, path, Line(name)); !status.ok()) return status;
+  if (Status status = SyncFd(fd, path); !status.ok()) return status;
+  return opened->fd.Close("cannot close", path);
 }
 
-Status AppendHistory(const char* path, std::string_view file, std::string_view style,
+Status AppendHistory(const Place& history, std::string_view file, std::string_view style,
                      std::string_view beam, std::string_view comment, std::string_view machine) {
   std::string line;
   for (std::string_view field : {file, style, beam, comment}) {
@@ -75,34 +76,41 @@ Status AppendHistory(const char* path, std::string_view file, std::string_view s
     line += ',';
   }
   line += machine;
-  return AppendLine(path, line);
+  return AppendLine(history, line);
 }
 
-Status WriteStamp(const char* path, std::string_view machine, std::time_t when) {
-  return WriteFile(path, OpenMode::kRewrite, MachineStampText(machine, when));
+Status WriteStamp(const Place& stamp, std::string_view machine, std::time_t when) {
+  return RewriteFile(stamp, MachineStampText(machine, when));
 }
 
 }  // namespace loomreg
 
 using loomreg::ToResult;
 
+namespace {
+
+// The C interface's paths are the caller's, from the working directory.
+loomreg::Place Here(const char* path) { return loomreg::Place::FromWorkingDirectory(path); }
+
+}  // namespace
+
 extern "C" int AppendListLine(const char* path, const char* text) {
-  return ToResult(loomreg::AppendLine(path, text));
+  return ToResult(loomreg::AppendLine(Here(path), text));
 }
 
 extern "C" int AddNameIfAbsent(const char* path, const char* name) {
-  return ToResult(loomreg::AddIfAbsent(path, name));
+  return ToResult(loomreg::AddIfAbsent(Here(path), name));
 }
 
 extern "C" int AddNameToFileList(const char* path, const char* name) {
-  return ToResult(loomreg::AddToFileList(path, name));
+  return ToResult(loomreg::AddToFileList(Here(path), name));
 }
 
 extern "C" int WriteHistoryLine(const char* path, const char* file, const char* style,
                                 const char* beam, const char* comment, const char* machine) {
-  return ToResult(loomreg::AppendHistory(path, file, style, beam, comment, machine));
+  return ToResult(loomreg::AppendHistory(Here(path), file, style, beam, comment, machine));
 }
 
 extern "C" int WriteMachineStamp(const char* path, const char* machine) {
-  return ToResult(loomreg::WriteStamp(path, machine, std::time(nullptr)));
+  return ToResult(loomreg::WriteStamp(Here(path), machine, std::time(nullptr)));
 }

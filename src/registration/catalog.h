@@ -10,12 +10,12 @@
 
 namespace loomreg {
 
-Status AppendLine(const char* path, std::string_view text);
-Status AddIfAbsent(const char* path, std::string_view name);
-Status AddToFileList(const char* path, std::string_view name);
-Status AppendHistory(const char* path, std::string_view file, std::string_view style,
+Status AppendLine(const Place& list, std::string_view text);
+Status AddIfAbsent(const Place& list, std::string_view name);
+Status AddToFileList(const Place& list, std::string_view name);
+Status AppendHistory(const Place& history, std::string_view file, std::string_view style,
                      std::string_view beam, std::string_view comment, std::string_view machine);
-Status WriteStamp(const char* path, std::string_view machine, std::time_t when);
+Status WriteStamp(const Place& stamp, std::string_view machine, std::time_t when);
 
 }  // namespace loomreg
 

@@ -117,8 +117,8 @@ TEST_F(CatalogTest, WriteHistoryLineJoinsFiveValues) {
 TEST_F(CatalogTest, MachineStampIsRewrittenWhole) {
   std::string stamp = Path("M1");
   ::setenv("TZ", "UTC", 1);
-  EXPECT_TRUE(WriteStamp(stamp.c_str(), "M1", 0).ok());
-  EXPECT_TRUE(WriteStamp(stamp.c_str(), "M1", 86400 * 365).ok());
+  EXPECT_TRUE(WriteStamp(Place::FromWorkingDirectory(stamp), "M1", 0).ok());
+  EXPECT_TRUE(WriteStamp(Place::FromWorkingDirectory(stamp), "M1", 86400 * 365).ok());
   EXPECT_EQ(ReadFile(stamp), "M1,Fri Jan 01 00:00:00 1971\r\n\r\n");
   EXPECT_EQ(WriteMachineStamp(stamp.c_str(), "M1"), 0);
   EXPECT_EQ(ReadFile(stamp).size(), 3 + 24 + 4u);
@@ -134,9 +134,9 @@ TEST_F(CatalogTest, AWriteCutShortReportsWhyAndIsUndone) {
   struct rlimit limit = old_limit;
   limit.rlim_cur = 1005;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  Status appended = AppendLine(list.c_str(), "0123456789");
-  Status listed = AddToFileList(list.c_str(), "0123456789");
-  Status history = AppendHistory(list.c_str(), "f", "s", "b", "c", "m");
+  Status appended = AppendLine(Place::FromWorkingDirectory(list), "0123456789");
+  Status listed = AddToFileList(Place::FromWorkingDirectory(list), "0123456789");
+  Status history = AppendHistory(Place::FromWorkingDirectory(list), "f", "s", "b", "c", "m");
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old_limit), 0);
   std::signal(SIGXFSZ, old_handler);
   for (const Status& status : {appended, listed, history}) {

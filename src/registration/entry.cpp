@@ -11,8 +11,7 @@
 #include "registration.h"
 #include "run_status.h"
 #include "save_request.h"
-#include "siteconfig.h"
-#include "store_layout.h"
+#include "store.h"
 
 namespace loomreg {
 namespace {
@@ -40,24 +39,11 @@ constexpr std::string_view kUsage =
     "  --version  show the version\n"
     "  --paths    show the data-store paths computed from ./KVR_PATH.inf\n";
 
-void Print(std::string_view text) { (void)WriteAll(STDOUT_FILENO, text); }
+void Print(std::string_view text) { (void)WriteAll(STDOUT_FILENO, "standard output", text); }
 
-void PrintPaths() {
-  const std::pair<const char*, const char*> entries[] = {
-      {"StyleFileDir", StyleFileDir},
-      {"SetValueFileListDir", SetValueFileListDir},
-      {"MachineFDir", MachineFDir},
-      {"MachineListFile", MachineListFile},
-      {"SetValueFileDir", SetValueFileDir},
-      {"StyleListDir", StyleListDir},
-      {"HtmlFileListFile", HtmlFileListFile},
-      {"DobbyDir", DobbyDir},
-      {"DobbyListDir", DobbyListDir},
-      {"DobbyFileDir", DobbyFileDir},
-      {"MachineDir", MachineDir},
-  };
+void PrintPaths(const Store& store) {
   std::string text;
-  for (const auto& [name, path] : entries) {
+  for (const auto& [name, path] : store.Table()) {
     text += name;
     text += '=';
     text += path;
@@ -79,19 +65,19 @@ extern "C" int LoomregMain(int argc, char** argv) {
     case CommandKind::kVersion:
       Print("loomreg " LOOMREG_VERSION "\n");
       return kExitInfo;
-    case CommandKind::kPaths:
-      BuildPathTable();
-      if (Status table = CheckPathTable(); !table.ok()) {
+    case CommandKind::kPaths: {
+      const Store store = Store::OpenSite();
+      if (Status table = store.CheckTable(); !table.ok()) {
         Report(table.message());
         return kExitDone;
       }
-      PrintPaths();
+      PrintPaths(store);
       return kExitInfo;
+    }
     case CommandKind::kSave:
       break;
   }
 
-  BuildPathTable();
   // The web application reads "open error" on standard output; the administrator finds why on
   // standard error.
   if (Status status = WriteRunStatus("1"); !status.ok()) {
@@ -101,11 +87,12 @@ extern "C" int LoomregMain(int argc, char** argv) {
   }
   const auto lock_deadline = std::chrono::steady_clock::now() + kLockWait;
   int result;
-  if (!command.refusal.empty()) {
-    Report("refused: " + command.refusal);
+  if (!command.refusal.ok()) {
+    Report("refused: " + command.refusal.message());
     result = -1;
   } else {
-    result = RegisterSaveUntil(command.request, lock_deadline);
+    const Store store = Store::OpenSite();
+    result = ReportOutcome(RegisterSaveUntil(store, command.request, lock_deadline));
   }
   if (Status status = WriteRunStatus(std::to_string(result)); !status.ok()) {
     Report(status.message());

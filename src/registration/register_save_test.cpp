@@ -13,24 +13,26 @@ using testing::Exists;
 using testing::ReadFile;
 using testing::WriteFile;
 
-class MoveTest : public ::testing::TestWithParam<Status (*)(const char*, const char*)> {};
+class MoveTest : public ::testing::TestWithParam<Status (*)(const Place&, const Place&)> {};
+
+Place At(const std::filesystem::path& path) { return Place::FromWorkingDirectory(path); }
 
 TEST_P(MoveTest, MovesButNeverReplaces) {
   auto move = GetParam();
   testing::TempDir dir;
   WriteFile(dir / "upload", "new");
-  ASSERT_TRUE(move((dir / "upload").c_str(), (dir / "stored").c_str()).ok());
+  ASSERT_TRUE(move(At(dir / "upload"), At(dir / "stored")).ok());
   EXPECT_FALSE(Exists(dir / "upload"));
   EXPECT_EQ(ReadFile(dir / "stored"), "new");
 
   WriteFile(dir / "upload", "newer");
-  Status status = move((dir / "upload").c_str(), (dir / "stored").c_str());
+  Status status = move(At(dir / "upload"), At(dir / "stored"));
   EXPECT_FALSE(status.ok());
   EXPECT_NE(status.message().find("File exists"), std::string::npos) << status.message();
   EXPECT_EQ(ReadFile(dir / "stored"), "new");
   EXPECT_EQ(ReadFile(dir / "upload"), "newer");
 
-  EXPECT_FALSE(move((dir / "none").c_str(), (dir / "other").c_str()).ok());
+  EXPECT_FALSE(move(At(dir / "none"), At(dir / "other")).ok());
   EXPECT_FALSE(Exists(dir / "other"));
 }
 

@@ -32,12 +32,12 @@ bool StartsWith(const char* word, std::string_view prefix) {
 // A file name, style or machine becomes a path component: it must name one entry inside its
 // directory, and be read back as one word from the lists.
 Status CheckName(std::string_view what, std::string_view name) {
-  std::string_view fault = NameFault(name);
-  if (fault.empty()) return {};
+  std::optional<std::string_view> fault = NameFault(name);
+  if (!fault) return {};
   std::string why(what);
   if (!name.empty()) why += " " + QuoteForMessage(name);
   why += " ";
-  why += fault;
+  why += *fault;
   return Status::Error(std::move(why));
 }
 
@@ -86,7 +86,7 @@ Command ParseCommandLine(int argc, const char* const* argv) {
             std::to_string(after) + (after == 1 ? " word follows it" : " words follow it") +
             "; see loomreg --help";
     }
-    command.refusal = std::move(why);
+    command.refusal = Status::Error(std::move(why));
     return command;
   };
   if (words < 6) {
@@ -110,24 +110,24 @@ Command ParseCommandLine(int argc, const char* const* argv) {
   return command;
 }
 
-SavePaths BuildSavePaths(const SaveRequest& r) {
-  StorePaths store = PathsFromTable();
+SavePaths BuildSavePaths(const Store& store, const SaveRequest& r) {
+  const StorePaths& p = store.paths();
   return {
-      .lock = store.lock,
-      .history = store.history,
-      .machine_files = store.MachineFiles(r.machine),
-      .machine_list = store.machine_list,
-      .file_list = store.file_list,
-      .style_dir = store.StyleDir(r.style),
-      .upload = r.upload ? store.NamedUpload(*r.upload) : store.upload,
-      .stored = store.Stored(r.style, r.file),
-      .kind_list = store.kind_list,
-      .style_files = store.StyleFiles(r.style),
-      .stamp = store.Stamp(r.machine),
+      .lock = store.At(p.lock),
+      .history = store.At(p.history),
+      .machine_files = store.At(p.MachineFiles(r.machine)),
+      .machine_list = store.At(p.machine_list),
+      .file_list = store.At(p.file_list),
+      .style_dir = store.At(p.StyleDir(r.style)),
+      .upload = store.At(r.upload ? p.NamedUpload(*r.upload) : p.upload),
+      .stored = store.At(p.Stored(r.style, r.file)),
+      .kind_list = store.At(p.kind_list),
+      .style_files = store.At(p.StyleFiles(r.style)),
+      .stamp = store.At(p.Stamp(r.machine)),
   };
 }
 
-Status CheckRequest(const SaveRequest& r) {
+Status CheckRequest(const Store& store, const SaveRequest& r) {
   for (const Word& word : kWords) {
     if (Status s = CheckValueLength(word.key, r.*word.value); !s.ok()) return s;
   }
@@ -148,14 +148,14 @@ Status CheckRequest(const SaveRequest& r) {
   for (const Status& s : {CheckOneLine("beam", r.beam), CheckOneLine("comment", r.comment)}) {
     if (!s.ok()) return s;
   }
-  if (Status s = CheckPathTable(); !s.ok()) return s;
-  SavePaths paths = BuildSavePaths(r);
-  for (const std::string* path :
-       {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list, &paths.file_list,
-        &paths.style_dir, &paths.upload, &paths.stored, &paths.kind_list, &paths.style_files,
-        &paths.stamp}) {
-    if (path->size() > kMaxBytes) {
-      return Status::Error("path " + QuoteForMessage(*path) + LengthText(path->size()));
+  if (Status s = store.CheckTable(); !s.ok()) return s;
+  SavePaths paths = BuildSavePaths(store, r);
+  for (const Place* place : {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list,
+                             &paths.file_list, &paths.style_dir, &paths.upload, &paths.stored,
+                             &paths.kind_list, &paths.style_files, &paths.stamp}) {
+    const std::string& path = place->shown;
+    if (path.size() > kMaxBytes) {
+      return Status::Error("path " + QuoteForMessage(path) + LengthText(path.size()));
     }
   }
   return {};

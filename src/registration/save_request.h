@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "file_io.h"
+#include "store.h"
 
 namespace loomreg {
 
@@ -29,7 +30,7 @@ enum class CommandKind { kSave, kHelp, kVersion, kPaths };
 struct Command {
   CommandKind kind = CommandKind::kSave;
   SaveRequest request;
-  std::string refusal;  // why the command line cannot be a request; empty when it can
+  Status refusal;  // why the command line cannot be a request; ok when it can
 };
 
 // Reads the six words. The web application puts the file-name word at argv[0]; the
@@ -39,25 +40,24 @@ struct Command {
 // begins with "upload_arg=" names the upload; any other further word is ignored.
 Command ParseCommandLine(int argc, const char* const* argv);
 
-// Every path a save builds, from the path table and the request's values.
+// Every file a save touches, below the store's open root, from the request's values.
 struct SavePaths {
-  std::string lock;           // the store's lock file
-  std::string history;        // SaveHistory
-  std::string machine_files;  // the machine's file list
-  std::string machine_list;   // MachineList
-  std::string file_list;      // FileList
-  std::string style_dir;      // the style's directory of stored files
-  std::string upload;         // FileData, or the upload the request names
-  std::string stored;         // where the upload is filed
-  std::string kind_list;      // KindList
-  std::string style_files;    // the style's file list
-  std::string stamp;          // the machine's stamp
+  Place lock;           // the store's lock file
+  Place history;        // SaveHistory
+  Place machine_files;  // the machine's file list
+  Place machine_list;   // MachineList
+  Place file_list;      // FileList
+  Place style_dir;      // the style's directory of stored files
+  Place upload;         // FileData, or the upload the request names
+  Place stored;         // where the upload is filed
+  Place kind_list;      // KindList
+  Place style_files;    // the style's file list
+  Place stamp;          // the machine's stamp
 };
-SavePaths BuildSavePaths(const SaveRequest& request);
+SavePaths BuildSavePaths(const Store& store, const SaveRequest& request);
 
-// Fails, saying why, when the request must be refused. Needs the path table. A refused request
-// changes nothing.
-Status CheckRequest(const SaveRequest& request);
+// Fails, saying why, when the request must be refused. A refused request changes nothing.
+Status CheckRequest(const Store& store, const SaveRequest& request);
 
 }  // namespace loomreg
 

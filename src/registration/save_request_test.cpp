@@ -24,7 +24,7 @@ const std::vector<std::string> kSix = {"filename_arg=F1", "style_arg=S1",   "bea
 
 TEST(ParseCommandLineTest, TakesValuesByPositionFromArgvZero) {
   Command c = Parse(kSix);
-  ASSERT_EQ(c.refusal, "");
+  ASSERT_TRUE(c.refusal.ok());
   EXPECT_EQ(c.request.file, "F1");
   EXPECT_EQ(c.request.style, "S1");
   EXPECT_EQ(c.request.beam, "B1");
@@ -35,7 +35,7 @@ TEST(ParseCommandLineTest, TakesValuesByPositionFromArgvZero) {
   // Keys are not compared: the value is whatever follows the key's length.
   c = Parse({"filename_arg=F", "STYLE_ARG=S", "0123456789B", "koment_arg=", "machine_arg=M",
              "top_beam_arg=", "ignored"});
-  ASSERT_EQ(c.refusal, "");
+  ASSERT_TRUE(c.refusal.ok());
   EXPECT_EQ(c.request.style, "S");
   EXPECT_EQ(c.request.beam, "9B");
   EXPECT_EQ(c.request.comment, "");
@@ -45,34 +45,36 @@ TEST(ParseCommandLineTest, RecognisesTheProgramNameFirst) {
   std::vector<std::string> words = kSix;
   words.insert(words.begin(), "/usr/bin/loomreg");
   Command c = Parse(words);
-  ASSERT_EQ(c.refusal, "");
+  ASSERT_TRUE(c.refusal.ok());
   EXPECT_EQ(c.request.file, "F1");
   EXPECT_EQ(c.request.top_beam, "T1");
   // With only six words, argv[0] is the file-name word whatever it says.
   words.pop_back();
   c = Parse(words);
-  ASSERT_EQ(c.refusal, "");
+  ASSERT_TRUE(c.refusal.ok());
   EXPECT_EQ(c.request.file, "reg");
   EXPECT_EQ(c.request.style, "rg=F1");
 }
 
 TEST(ParseCommandLineTest, RefusesTooFewOrTooShortWords) {
-  EXPECT_NE(Parse({}).refusal, "");
-  EXPECT_TRUE(Parse({kSix.begin(), kSix.begin() + 5}).refusal.ends_with("; see loomreg --help"));
+  EXPECT_FALSE(Parse({}).refusal.ok());
+  EXPECT_TRUE(
+      Parse({kSix.begin(), kSix.begin() + 5}).refusal.message().ends_with("; see loomreg --help"));
   std::vector<std::string> words = kSix;
   words[2] = "beam_arg";
-  EXPECT_NE(Parse(words).refusal.find("shorter than its key"), std::string::npos);
+  EXPECT_NE(Parse(words).refusal.message().find("shorter than its key"), std::string::npos);
   // Led by what looks like the program's name, a refusal counts the words after it.
   const std::string name_first =
       "\"loomreg\" holds no \"=\", so it is taken for the program's name: the six words (file "
       "name, style, beam, comment, machine, top beam) must follow it, the first beginning with "
       "\"filename_arg=\", and ";
-  EXPECT_EQ(Parse({"loomreg"}).refusal, name_first + "0 words follow it; see loomreg --help");
+  EXPECT_EQ(Parse({"loomreg"}).refusal.message(),
+            name_first + "0 words follow it; see loomreg --help");
   words = {kSix.begin(), kSix.begin() + 5};
   words.insert(words.begin(), "loomreg");
-  EXPECT_EQ(Parse(words).refusal, name_first + "5 words follow it; see loomreg --help");
+  EXPECT_EQ(Parse(words).refusal.message(), name_first + "5 words follow it; see loomreg --help");
   words = {"loomreg", "F1"};
-  EXPECT_EQ(Parse(words).refusal, name_first + "1 word follows it; see loomreg --help");
+  EXPECT_EQ(Parse(words).refusal.message(), name_first + "1 word follows it; see loomreg --help");
 }
 
 TEST(ParseCommandLineTest, ASeventhUploadWordNamesTheUploadInEitherForm) {
@@ -102,11 +104,12 @@ TEST(ParseCommandLineTest, InformationalOptionsNeedExactlyTwoWords) {
 }
 
 // Why the request is refused, or the empty text when it may go ahead.
-std::string CheckSaveRequest(const SaveRequest& r) { return CheckRequest(r).message(); }
+std::string CheckSaveRequest(const SaveRequest& r) {
+  return CheckRequest(Store::OpenSite(), r).message();
+}
 
 class CheckSaveRequestTest : public ::testing::Test {
  protected:
-  void SetUp() override { BuildPathTable(); }
   SaveRequest Good() const { return {"F1", "S1", "B1", "C1", "M1", "T1", std::nullopt}; }
   testing::TempDir dir_;
   testing::ScopedCwd cwd_{dir_.path()};
@@ -173,10 +176,8 @@ TEST_F(CheckSaveRequestTest, RefusesPathsOver255BytesMeasuredWhole) {
 TEST_F(CheckSaveRequestTest, RefusesEverythingWhenTheDataRootIsTooLong) {
   // The history path adds 29 bytes to the data root.
   testing::WriteFile("KVR_PATH.inf", "KVR=/kvr\nKVRDATA=/" + std::string(225, 'd') + "\n");
-  BuildPathTable();
   EXPECT_EQ(CheckSaveRequest(Good()), "");
   testing::WriteFile("KVR_PATH.inf", "KVR=/kvr\nKVRDATA=/" + std::string(226, 'd') + "\n");
-  BuildPathTable();
   EXPECT_NE(CheckSaveRequest(Good()), "");
 }
 

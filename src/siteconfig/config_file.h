@@ -14,7 +14,8 @@ namespace loomreg {
 
 inline constexpr std::size_t kTextSize = 256;  // a text buffer: 255 bytes and the NUL
 inline constexpr std::size_t kMaxText = kTextSize - 1;
-inline constexpr const char* kSiteConfigFile = "./KVR_PATH.inf";
+// The site settings file, in the application directory (the working directory).
+inline constexpr const char* kSiteConfigFile = "KVR_PATH.inf";
 
 // Reads a file as text in pieces of at most 255 bytes, the way a line reader with a 256-byte
 // buffer does: a piece ends after the next LF or after its 255th byte. A CR directly before an

@@ -1,5 +1,7 @@
 #include <string>
 
+#include "path_table.h"
+
 #include "config_file.h"
 #include "relative_roots.h"
 #include "siteconfig.h"
@@ -20,28 +22,30 @@ namespace {
 
 bool table_complete = false;
 
-struct Entry {
-  char* buffer;
-  const char* name;
-};
-
 // In the order the entries are written.
-const Entry kEntries[] = {
-    {StyleFileDir, "StyleFile/"},       {SetValueFileListDir, "SetValueFileList/"},
-    {MachineFDir, "MachineF/"},         {MachineListFile, "MachineList/MachineList"},
-    {SetValueFileDir, "SetValueFile/"}, {StyleListDir, "StyleList/"},
-    {HtmlFileListFile, "HTMLFile.txt"}, {DobbyDir, "Dobby/"},
-    {DobbyListDir, "DobbyList/"},       {DobbyFileDir, "DobbyFile/"},
-    {MachineDir, "Machine/"},
+const loomreg::PathTableEntry kEntries[] = {
+    {"StyleFileDir", StyleFileDir, "StyleFile/"},
+    {"SetValueFileListDir", SetValueFileListDir, "SetValueFileList/"},
+    {"MachineFDir", MachineFDir, "MachineF/"},
+    {"MachineListFile", MachineListFile, "MachineList/MachineList"},
+    {"SetValueFileDir", SetValueFileDir, "SetValueFile/"},
+    {"StyleListDir", StyleListDir, "StyleList/"},
+    {"HtmlFileListFile", HtmlFileListFile, "HTMLFile.txt"},
+    {"DobbyDir", DobbyDir, "Dobby/"},
+    {"DobbyListDir", DobbyListDir, "DobbyList/"},
+    {"DobbyFileDir", DobbyFileDir, "DobbyFile/"},
+    {"MachineDir", MachineDir, "Machine/"},
 };
 
 }  // namespace
 
+std::span<const loomreg::PathTableEntry> loomreg::PathTableEntries() { return kEntries; }
+
 extern "C" void BuildPathTable(void) {
   std::string root = loomreg::DataRoot();
   table_complete = true;
-  for (const Entry& entry : kEntries) {
-    if (!loomreg::StoreText(entry.buffer, root + entry.name)) table_complete = false;
+  for (const loomreg::PathTableEntry& entry : kEntries) {
+    if (!loomreg::StoreText(entry.buffer, root + std::string(entry.below))) table_complete = false;
   }
 }
 

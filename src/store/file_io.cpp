@@ -18,41 +18,60 @@ Status Status::SystemError(std::string_view action, std::string_view path, int e
   return Status(std::move(message), err);
 }
 
-Status Status::OpenError(std::string_view path, int err) {
+Place Place::Parent() const {
+  std::size_t slash = name.rfind('/');
+  std::size_t shown_slash = shown.rfind('/');
+  std::string shown_dir = shown_slash == std::string::npos ? "."
+                          : shown_slash == 0               ? "/"
+                                                           : shown.substr(0, shown_slash);
+  if (slash == std::string::npos) return {dir, ".", shown_dir};
+  return {dir, slash == 0 ? "/" : name.substr(0, slash), shown_dir};
+}
+
+Place Place::Child(std::string_view child) const {
+  if (name == ".") return {dir, std::string(child), shown + std::string(child)};
+  return {dir, name + std::string(child), shown + std::string(child)};
+}
+
+Status Status::OpenError(const Place& place, int err) {
   struct stat st;
-  if (err == ELOOP && ::lstat(std::string(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    return Status("cannot open " + std::string(path) + ": a symbolic link, never followed", err);
+  if (err == ELOOP && ::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    return Status("cannot open " + place.shown + ": a symbolic link, never followed", err);
   }
-  return SystemError("cannot open", path, err);
+  return SystemError("cannot open", place.shown, err);
 }
 
 Fd& Fd::operator=(Fd&& other) noexcept {
   if (this != &other) {
-    Close();
+    Reset();
     fd_ = std::exchange(other.fd_, -1);
   }
   return *this;
 }
 
-Fd::~Fd() { Close(); }
+Fd::~Fd() { Reset(); }
 
-int Fd::Close() {
-  if (fd_ < 0) return 0;
-  // On Linux the descriptor is gone even when close() fails, so it is never retried.
-  int result = ::close(std::exchange(fd_, -1));
-  return result == 0 ? 0 : errno;
+void Fd::Reset() {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
-int OpenRetrying(const char* path, int flags) {
+Status Fd::Close(std::string_view action, std::string_view path) {
+  if (fd_ < 0) return {};
+  // On Linux the descriptor is gone even when close() fails, so it is never retried.
+  if (::close(std::exchange(fd_, -1)) != 0) return Status::SystemError(action, path, errno);
+  return {};
+}
+
+int OpenRetrying(const Place& place, int flags) {
   int fd;
   do {
-    fd = ::open(path, flags, 0666);
+    fd = ::openat(place.dir, place.name.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
 
-Fd OpenFile(const char* path, OpenMode mode, bool* created) {
-  if (created) *created = false;
+Result<OpenedFile> OpenFile(const Place& place, OpenMode mode) {
   // O_NONBLOCK keeps a FIFO planted in the store from hanging the run; it changes nothing for
   // regular files. O_NOFOLLOW: a link planted in place of a file would take the write outside.
   int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
@@ -74,13 +93,15 @@ Fd OpenFile(const char* path, OpenMode mode, bool* created) {
       may_create = true;
       break;
   }
-  int fd = OpenRetrying(path, flags);
-  if (fd < 0 && may_create && errno == ENOENT) {
+  OpenedFile opened;
+  opened.fd = Fd(OpenRetrying(place, flags));
+  if (!opened.fd.valid() && may_create && errno == ENOENT) {
     // Opening without O_CREAT first tells whether the directory gained an entry.
-    fd = OpenRetrying(path, flags | O_CREAT);
-    if (fd >= 0 && created) *created = true;
+    opened.fd = Fd(OpenRetrying(place, flags | O_CREAT));
+    opened.created = opened.fd.valid();
   }
-  return Fd(fd);
+  if (!opened.fd.valid()) return Status::OpenError(place, errno);
+  return opened;
 }
 
 namespace {
@@ -88,7 +109,8 @@ namespace {
 // Why a write of `data` stopped after `written` bytes. The rest is written once more (at
 // `offset` + `written`, or at the end for -1) only to learn the errno the system gives then;
 // a second short write leaves no error to report, so the message gives the byte counts.
-Status ShortWrite(int fd, const char* path, std::string_view data, ssize_t written, off_t offset) {
+Status ShortWrite(int fd, std::string_view path, std::string_view data, ssize_t written,
+                  off_t offset) {
   std::string_view rest = data.substr(static_cast<std::size_t>(written));
   ssize_t again;
   do {
@@ -102,7 +124,7 @@ Status ShortWrite(int fd, const char* path, std::string_view data, ssize_t writt
 
 }  // namespace
 
-Status WriteOnce(int fd, const char* path, std::string_view data, off_t undo_size) {
+Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size) {
   ssize_t written;
   do {
     written = ::write(fd, data.data(), data.size());
@@ -112,6 +134,22 @@ Status WriteOnce(int fd, const char* path, std::string_view data, off_t undo_siz
   Status failed = ShortWrite(fd, path, data, written, -1);
   if (undo_size >= 0) (void)::ftruncate(fd, undo_size);
   return failed;
+}
+
+Result<struct stat> LinkStatus(const Place& place) {
+  struct stat st;
+  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return Status::SystemError("cannot look at", place.shown, errno);
+  }
+  return st;
+}
+
+Result<struct stat> FileStatus(const Place& place) {
+  struct stat st;
+  if (::fstatat(place.dir, place.name.c_str(), &st, 0) != 0) {
+    return Status::SystemError("cannot look at", place.shown, errno);
+  }
+  return st;
 }
 
 std::string_view FileTypeText(mode_t mode) {
@@ -124,80 +162,60 @@ std::string_view FileTypeText(mode_t mode) {
   return "of an unknown type";
 }
 
-Status RequireRegular(int fd, std::string_view action, const char* path, struct stat* st) {
+Status RequireRegular(int fd, std::string_view action, std::string_view path, struct stat* st) {
   struct stat own;
   if (st == nullptr) st = &own;
   if (::fstat(fd, st) != 0) return Status::SystemError(action, path, errno);
   if (!S_ISREG(st->st_mode)) {
-    return Status::Error(std::string(action) + " " + path + ": not a regular file");
+    return Status::Error(std::string(action) + " " + std::string(path) + ": not a regular file");
   }
   return {};
 }
 
-Status ReadUpTo(int fd, const char* path, std::size_t limit, std::string& out) {
-  out.resize(limit);
+Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit) {
+  std::string out(limit, '\0');
   std::size_t have = 0;
   while (have < limit) {
     ssize_t got = ::read(fd, out.data() + have, limit - have);
     if (got < 0) {
       if (errno == EINTR) continue;
-      out.clear();
       return Status::SystemError("cannot read", path, errno);
     }
     if (got == 0) break;
     have += static_cast<std::size_t>(got);
   }
   out.resize(have);
-  return {};
+  return out;
 }
 
-Status AppendLineTo(int fd, const char* path, std::string_view line) {
-  struct stat st;
-  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
-    return regular;
-  }
-  std::string data;
-  if (st.st_size > 0) {
-    // Under the store lock, which a save holds, no other append comes between this read and
-    // the write.
-    char last = 0;
-    ssize_t got;
-    do {
-      got = ::pread(fd, &last, 1, st.st_size - 1);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return Status::SystemError("cannot read", path, errno);
-    if (got == 1 && last != '\n' && last != '\r') data = "\r\n";
-  }
-  data += line;
-  return WriteOnce(fd, path, data, st.st_size);
-}
-
-Status SyncFd(int fd, const char* path) {
+Status SyncFd(int fd, std::string_view path) {
   if (::fsync(fd) == 0 || errno == EINVAL) return {};
   return Status::SystemError("cannot flush", path, errno);
 }
 
-Status SyncPath(const char* path) {
-  Fd fd(OpenRetrying(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return Status::SystemError("cannot flush", path, errno);
-  if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;
-  if (int err = fd.Close()) return Status::SystemError("cannot flush", path, err);
-  return {};
+Status SyncPlace(const Place& place) {
+  Fd fd(OpenRetrying(place, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!fd.valid()) return Status::SystemError("cannot flush", place.shown, errno);
+  if (Status status = SyncFd(fd.get(), place.shown); !status.ok()) return status;
+  return fd.Close("cannot flush", place.shown);
 }
 
-Status SyncParentDirectory(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  std::string directory = slash == std::string_view::npos ? "."
-                          : slash == 0                    ? "/"
-                                                          : std::string(path.substr(0, slash));
-  return SyncPath(directory.c_str());
+Status SyncParentDirectory(const Place& place) {
+  // The directories of the path table may be symbolic links, which are followed as the path
+  // to a file follows them.
+  Place parent = place.Parent();
+  Fd fd(OpenRetrying(parent, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY));
+  if (!fd.valid()) return Status::SystemError("cannot flush", parent.shown, errno);
+  if (Status status = SyncFd(fd.get(), parent.shown); !status.ok()) return status;
+  return fd.Close("cannot flush", parent.shown);
 }
 
 namespace {
 
 // Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
 // with text of the same length is thus never empty, not even for a moment.
-Status Rewrite(int fd, const char* path, std::string_view data) {
+Status Rewrite(int fd, std::string_view path, std::string_view data) {
+  if (Status regular = RequireRegular(fd, "cannot write", path); !regular.ok()) return regular;
   ssize_t written;
   do {
     written = ::pwrite(fd, data.data(), data.size(), 0);
@@ -217,26 +235,28 @@ Status Rewrite(int fd, const char* path, std::string_view data) {
 
 }  // namespace
 
-Status WriteFile(const char* path, OpenMode mode, std::string_view data, Durability durability) {
-  bool created = false;
-  Fd fd = OpenFile(path, mode, &created);
-  if (!fd.valid()) return Status::OpenError(path, errno);
-  Status written =
-      mode == OpenMode::kRewrite ? RequireRegular(fd.get(), "cannot write", path) : Status();
-  if (written.ok()) {
-    written = mode == OpenMode::kRewrite ? Rewrite(fd.get(), path, data)
-                                         : AppendLineTo(fd.get(), path, data);
-  }
+Status RewriteFile(const Place& place, std::string_view data, Durability durability) {
+  return WriteFile(place, OpenMode::kRewrite, data, Rewrite, durability);
+}
+
+Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileWriter write,
+                 Durability durability) {
+  Result<OpenedFile> opened = OpenFile(place, mode);
+  if (!opened.ok()) return opened.status();
+  const Fd& fd = opened->fd;
+  const bool created = opened->created;
+  const std::string& path = place.shown;
+  Status written = write(fd.get(), path, data);
   if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
-    if (created) (void)::unlink(path);
+    if (created) (void)::unlinkat(place.dir, place.name.c_str(), 0);
     return written;
   }
   if (durability == Durability::kDurable) {
     if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;
   }
-  if (int err = fd.Close()) return Status::SystemError("cannot close", path, err);
-  if (created && durability == Durability::kDurable) return SyncParentDirectory(path);
+  if (Status closed = opened->fd.Close("cannot close", path); !closed.ok()) return closed;
+  if (created && durability == Durability::kDurable) return SyncParentDirectory(place);
   return {};
 }
 

@@ -6,11 +6,16 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <fcntl.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace loomreg {
+
+struct Place;
 
 // The outcome of an operation: success, or a failure with a one-line description.
 class [[nodiscard]] Status {
@@ -19,20 +24,74 @@ class [[nodiscard]] Status {
   static Status Error(std::string message) { return Status(std::move(message)); }
   // A failed system call: "<action> <path>: <strerror(err)>".
   static Status SystemError(std::string_view action, std::string_view path, int err);
-  // A failed open of `path`: as SystemError, but a symbolic link that O_NOFOLLOW refused is
+  // A failed open of `place`: as SystemError, but a symbolic link that O_NOFOLLOW refused is
   // named as such rather than as a loop of links.
-  static Status OpenError(std::string_view path, int err);
+  static Status OpenError(const Place& place, int err);
+  // A wait that ran out: `message` says for what.
+  static Status TimedOut(std::string message) {
+    Status status(std::move(message));
+    status.timed_out_ = true;
+    return status;
+  }
 
   bool ok() const { return message_.empty(); }
   const std::string& message() const { return message_; }
   // The errno of a failed system call, or 0: lets a caller explain the common causes.
   int error() const { return error_; }
+  // Whether the failure is a wait that ran out, not an error of the system.
+  bool timed_out() const { return timed_out_; }
+  // The same failure with `words` added to its message, to say where or what to do.
+  Status With(std::string_view words) const {
+    Status status = *this;
+    status.message_ += words;
+    return status;
+  }
 
  private:
   explicit Status(std::string message, int error = 0)
       : message_(std::move(message)), error_(error) {}
   std::string message_;
   int error_ = 0;
+  bool timed_out_ = false;
+};
+
+// A value, or the Status that says why there is none: the result of a fallible operation that
+// yields something.
+template <typename T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : value_(std::move(value)) {}  // NOLINT: a value converts implicitly
+  // A failure: `failure` is never ok.
+  Result(Status failure) : status_(std::move(failure)) {}  // NOLINT: so does a failure
+
+  bool ok() const { return value_.has_value(); }
+  const Status& status() const { return status_; }
+  T& value() { return *value_; }
+  const T& value() const { return *value_; }
+  T& operator*() { return *value_; }
+  const T& operator*() const { return *value_; }
+  T* operator->() { return &*value_; }
+  const T* operator->() const { return &*value_; }
+
+ private:
+  Status status_;
+  std::optional<T> value_;
+};
+
+// A file or directory named relative to a directory held open (or to the working directory,
+// AT_FDCWD), with the path that messages show for it. Store files are named this way below
+// the open data root, so a store path is never looked up from the working directory again.
+struct Place {
+  int dir = AT_FDCWD;
+  std::string name;   // below `dir`; "." is `dir` itself
+  std::string shown;  // the path in messages
+
+  // A path from the working directory, shown as it is.
+  static Place FromWorkingDirectory(std::string path) { return {AT_FDCWD, path, path}; }
+  // The directory holding this entry.
+  Place Parent() const;
+  // The entry `child` inside this directory, whose name ends in '/' or is ".".
+  Place Child(std::string_view child) const;
 };
 
 // An owned file descriptor, closed on destruction. Close() reports a failed close.
@@ -48,8 +107,12 @@ class Fd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  // Closes the descriptor; returns the errno of a failed close, or 0.
-  int Close();
+  // Closes the descriptor; a failed close fails as "<action> <path>: <error>".
+  Status Close(std::string_view action, std::string_view path);
+  // Closes the descriptor, where a failed close changes nothing.
+  void Reset();
+  // Gives the descriptor up to the caller, who closes it.
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;
@@ -67,24 +130,31 @@ enum class OpenMode {
 // directory entry of a file it created.
 enum class Durability { kDurable, kVolatile };
 
-// open(path, flags, 0666), retried after a signal: the one open() of every store file.
-int OpenRetrying(const char* path, int flags);
+// openat(place, flags, 0666), retried after a signal: the one open() of every store file.
+// Returns the descriptor, or -1 with errno set.
+int OpenRetrying(const Place& place, int flags);
 
-// Opens `path`; on failure returns an invalid Fd with errno set. `created` (if given) tells
-// whether this call may have created the file. A symbolic link as the last component is never
+// An open file, and whether the open created it.
+struct OpenedFile {
+  Fd fd;
+  bool created = false;
+};
+
+// Opens `place`; fails as Status::OpenError. A symbolic link as the last component is never
 // followed (ELOOP), and a FIFO never blocks the open.
-Fd OpenFile(const char* path, OpenMode mode, bool* created = nullptr);
+Result<OpenedFile> OpenFile(const Place& place, OpenMode mode);
 
 // Writes `data` with a single write() call, so that no reader or concurrent appender ever sees a
 // part of it. A short write is undone by cutting the file back to `undo_size` (pass -1 to skip
 // that) and reported with its real cause: the rest is written once more only to learn the
 // error (EFBIG, ENOSPC...) that cut the first write short.
-Status WriteOnce(int fd, const char* path, std::string_view data, off_t undo_size);
+Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size);
 
-// Appends `line` to the regular file open at `fd` with O_APPEND, in one write. When the file's
-// last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
-// never glued to an unterminated last one. Not a regular file: nothing is written.
-Status AppendLineTo(int fd, const char* path, std::string_view line);
+// The status of `place` itself (a link is not followed), or why there is none: "cannot look at
+// PATH: <error>".
+Result<struct stat> LinkStatus(const Place& place);
+// The status of what `place` names, links followed.
+Result<struct stat> FileStatus(const Place& place);
 
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);
@@ -94,24 +164,32 @@ std::string_view FileTypeText(mode_t mode);
 // status. The one test of "a regular file" for every open store file: only regular files are
 // read, appended to or locked, as a device or FIFO planted in the store would be read without
 // end or block.
-Status RequireRegular(int fd, std::string_view action, const char* path, struct stat* st = nullptr);
+Status RequireRegular(int fd, std::string_view action, std::string_view path,
+                      struct stat* st = nullptr);
 
 // Reads from `fd` until its end or until `out` holds `limit` bytes, retrying after a signal.
-Status ReadUpTo(int fd, const char* path, std::size_t limit, std::string& out);
+Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit);
 
 // Flushes an open file to stable storage. Special files, which have nothing to flush, pass.
-Status SyncFd(int fd, const char* path);
-// Flushes the file or directory at `path`.
-Status SyncPath(const char* path);
-// Flushes the directory holding `path`, making a new or renamed entry in it durable.
-Status SyncParentDirectory(std::string_view path);
+Status SyncFd(int fd, std::string_view path);
+// Flushes the file or directory at `place`, never through a symbolic link.
+Status SyncPlace(const Place& place);
+// Flushes the directory holding `place`, making a new or renamed entry in it durable.
+Status SyncParentDirectory(const Place& place);
 
-// Opens, writes, flushes and closes: the body of every "write this text to that file" operation.
-// kAppend adds `data` at the end as AppendLineTo does; kRewrite overwrites the file from its start
-// and cuts off what lies beyond, so that a file rewritten with text of the same length is never
-// seen empty.
-Status WriteFile(const char* path, OpenMode mode, std::string_view data,
+// How WriteFile puts `data` into the file open at `fd` (`path` names it in messages).
+using FileWriter = Status (*)(int fd, std::string_view path, std::string_view data);
+
+// Opens `place` by `mode`, has `write` put `data` there, flushes and closes: the body of every
+// "write this text to that file" operation. A file this call created and could not fill is
+// removed again.
+Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileWriter write,
                  Durability durability = Durability::kDurable);
+
+// WriteFile with kRewrite: overwrites the regular file from its start and cuts off what lies
+// beyond, so that a file rewritten with text of the same length is never seen empty.
+Status RewriteFile(const Place& place, std::string_view data,
+                   Durability durability = Durability::kDurable);
 
 }  // namespace loomreg
 

@@ -90,7 +90,7 @@ std::string FormDeparture(std::string_view s) {
 
 }  // namespace
 
-std::string StampFault(std::string_view s) {
+std::optional<std::string> StampFault(std::string_view s) {
   if (std::string departure = FormDeparture(s); !departure.empty()) {
     return "is not of the form " + std::string(kStampForm) + ": " + departure;
   }
@@ -107,7 +107,7 @@ std::string StampFault(std::string_view s) {
       static_cast<unsigned>(wday)) {
     return "names the wrong weekday";
   }
-  return {};
+  return std::nullopt;
 }
 
 std::string FormatStamp(const std::tm& local) {
@@ -141,8 +141,8 @@ StampReading ReadStamp(std::string_view machine, std::string_view content) {
   }
   const std::string_view rest = content.substr(machine.size() + 1);
   const std::string_view stamp = rest.substr(0, kStampLength);
-  if (std::string fault = StampFault(stamp); !fault.empty()) {
-    return malformed("the time stamp " + QuoteForMessage(stamp) + " " + fault);
+  if (std::optional<std::string> fault = StampFault(stamp)) {
+    return malformed("the time stamp " + QuoteForMessage(stamp) + " " + *fault);
   }
   const std::string_view tail = rest.substr(stamp.size());
   if (tail == kStampEnd) return {};

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,8 +22,8 @@ std::string FormatStamp(const std::tm& local);
 
 // Why `stamp` is not a time stamp FormatStamp could have written ("is not of the form
 // Www Mmm dd hh:mm:ss yyyy: " and where it departs from that form, "is not a date of the
-// calendar", "names the wrong weekday"), or the empty text when it is one.
-std::string StampFault(std::string_view stamp);
+// calendar", "names the wrong weekday"), or none when it is one.
+std::optional<std::string> StampFault(std::string_view stamp);
 
 // How the content of `machine`'s stamp file reads: as a save writes it, as one with LF-only line
 // ends, or malformed, with `fault` saying why ("the stamp is empty", "the time stamp "..." is

@@ -27,16 +27,16 @@ std::string EscapeForLine(std::string_view text, bool escape_quotes) {
   return escaped;
 }
 
-int WriteAll(int fd, std::string_view text) {
+Status WriteAll(int fd, std::string_view path, std::string_view text) {
   while (!text.empty()) {
     ssize_t written = ::write(fd, text.data(), text.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      return Status::SystemError("cannot write", path, errno);
     }
     text.remove_prefix(static_cast<std::size_t>(written));
   }
-  return 0;
+  return {};
 }
 
 void WriteDiagnostic(std::string_view program, std::string_view message) {
@@ -44,7 +44,7 @@ void WriteDiagnostic(std::string_view program, std::string_view message) {
   line += ": ";
   line += message;
   line += '\n';
-  (void)WriteAll(STDERR_FILENO, line);
+  (void)WriteAll(STDERR_FILENO, "standard error", line);
 }
 
 }  // namespace loomreg

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "config_file.h"
+#include "file_io.h"
 
 namespace loomreg {
 
@@ -22,9 +23,9 @@ std::string QuoteForMessage(std::string_view text);
 // escaped too when `escape_quotes`.
 std::string EscapeForLine(std::string_view text, bool escape_quotes = false);
 
-// Writes all of `text` to `fd`, retrying after a signal and after a partial write. Returns 0,
-// or the errno of the write that failed.
-int WriteAll(int fd, std::string_view text);
+// Writes all of `text` to `fd`, retrying after a signal and after a partial write; a failed
+// write fails as "cannot write <path>: <error>".
+Status WriteAll(int fd, std::string_view path, std::string_view text);
 
 // Writes "<program>: <message>" and a newline to standard error, in one write when the system
 // takes it whole.

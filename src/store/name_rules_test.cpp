@@ -9,7 +9,7 @@ namespace {
 
 TEST(NameRulesTest, AcceptsOnePathComponentOfPrintableOrHighBytes) {
   for (std::string_view good : {"F1", ".hidden", "...", "a,b", "back\\slash", "caf\xe9", "~"}) {
-    EXPECT_EQ(NameFault(good), "") << good;
+    EXPECT_EQ(NameFault(good), std::nullopt) << good;
   }
 }
 

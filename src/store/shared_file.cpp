@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -27,38 +29,62 @@ mode_t CurrentUmask() {
   return mask;
 }
 
+std::string DraftName() {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // Seeded by the process and the time, so that processes creating at once draw apart.
+  static std::uint64_t state =
+      static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::string suffix(6, 'X');
+  for (char& c : suffix) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    c = kLetters[state % (sizeof kLetters - 1)];
+  }
+  return std::string(kRepairTempPrefix) + suffix;
+}
+
 namespace {
 
-// A temporary file that is removed again unless it was linked into place.
+// A temporary file in the directory open at `dir`, removed again unless it was linked into
+// place. Its name begins with kRepairTempPrefix, which no save creates.
 class Draft {
  public:
-  explicit Draft(const std::string& dir) : path_(dir + std::string(kRepairTempPrefix) + "XXXXXX") {
-    fd_ = Fd(::mkostemp(path_.data(), O_CLOEXEC));
-    if (!fd_.valid()) path_.clear();
+  Draft(int dir, std::string_view shown_dir) : dir_(dir) {
+    for (int attempt = 0; attempt < 100 && !fd_.valid(); ++attempt) {
+      name_ = DraftName();
+      fd_ = Fd(::openat(dir_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0600));
+      if (!fd_.valid() && errno != EEXIST) break;
+    }
+    if (!fd_.valid()) name_.clear();
+    shown_ = std::string(shown_dir) + name_;
   }
   ~Draft() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
   }
   Draft(const Draft&) = delete;
   Draft& operator=(const Draft&) = delete;
 
   Fd& fd() { return fd_; }
-  const std::string& path() const { return path_; }
+  const std::string& name() const { return name_; }
+  const std::string& shown() const { return shown_; }
 
  private:
-  std::string path_;
+  int dir_;
+  std::string name_, shown_;
   Fd fd_;
 };
 
-// Puts the finished draft in place under `path` unless a file is there.
-int PublishNoReplace(const std::string& draft, const std::string& path) {
-  if (::link(draft.c_str(), path.c_str()) == 0) return 0;
+// Puts the finished draft in place under `name` unless a file is there.
+int PublishNoReplace(int dir, const std::string& draft, const std::string& name) {
+  if (::linkat(dir, draft.c_str(), dir, name.c_str(), 0) == 0) return 0;
   int err = errno;
   // Some file systems have no hard links: a rename that never replaces does as well.
   if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK) {
-    if (::renameat2(AT_FDCWD, draft.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) {
-      return 0;
-    }
+    if (::renameat2(dir, draft.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return 0;
     err = errno;
   }
   return err;
@@ -66,32 +92,38 @@ int PublishNoReplace(const std::string& draft, const std::string& path) {
 
 }  // namespace
 
-Status CreateSharedFile(const std::string& path, std::string_view content) {
-  const std::string dir = DirectoryOf(path);
+Status CreateSharedFile(const Place& place, std::string_view content) {
+  const Place parent = place.Parent();
+  const std::size_t slash = place.name.rfind('/');
+  const std::string name = slash == std::string::npos ? place.name : place.name.substr(slash + 1);
+  Fd dir(::openat(parent.dir, parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat dst;
-  if (::stat(dir.c_str(), &dst) != 0) return Status::SystemError("cannot create", path, errno);
-  Draft draft(dir);
-  if (!draft.fd().valid()) return Status::SystemError("cannot create", path, errno);
+  if (!dir.valid() || ::fstat(dir.get(), &dst) != 0) {
+    return Status::SystemError("cannot create", place.shown, errno);
+  }
+  Draft draft(dir.get(), DirectoryOf(place.shown));
+  if (!draft.fd().valid()) return Status::SystemError("cannot create", place.shown, errno);
   const int fd = draft.fd().get();
   if (::fchmod(fd, SharedFileMode(dst.st_mode, CurrentUmask())) != 0) {
-    return Status::SystemError("cannot set the mode of", draft.path(), errno);
+    return Status::SystemError("cannot set the mode of", draft.shown(), errno);
   }
   if (::geteuid() == 0) {
     if (::fchown(fd, dst.st_uid, dst.st_gid) != 0) {
-      return Status::SystemError("cannot give the directory's owner to", draft.path(), errno);
+      return Status::SystemError("cannot give the directory's owner to", draft.shown(), errno);
     }
   } else {
     // A member of the directory's group gives the file that group, as a set-group-ID
     // directory would; for anyone else the file keeps the creator's group.
     (void)::fchown(fd, static_cast<uid_t>(-1), dst.st_gid);
   }
-  if (Status s = WriteOnce(fd, draft.path().c_str(), content, -1); !s.ok()) return s;
-  if (Status s = SyncFd(fd, draft.path().c_str()); !s.ok()) return s;
-  if (int err = draft.fd().Close()) return Status::SystemError("cannot close", draft.path(), err);
-  if (int err = PublishNoReplace(draft.path(), path)) {
-    return Status::SystemError("cannot create", path, err);
+  if (Status s = WriteOnce(fd, draft.shown(), content, -1); !s.ok()) return s;
+  if (Status s = SyncFd(fd, draft.shown()); !s.ok()) return s;
+  if (Status s = draft.fd().Close("cannot close", draft.shown()); !s.ok()) return s;
+  if (int err = PublishNoReplace(dir.get(), draft.name(), name)) {
+    return Status::SystemError("cannot create", place.shown, err);
   }
-  return SyncPath(dir.c_str());
+  // The draft's name goes as `draft` ends, before `dir` is closed.
+  return SyncFd(dir.get(), parent.shown);
 }
 
 bool MayOpenForWriting(uid_t uid, const struct stat& st) {

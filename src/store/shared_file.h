@@ -22,12 +22,16 @@ mode_t SharedFileMode(mode_t dir_mode, mode_t umask);
 // The process's umask, read without changing it for good.
 mode_t CurrentUmask();
 
-// Creates `path` holding `content`, with SharedFileMode of its directory and, when run as
+// Creates `place` holding `content`, with SharedFileMode of its directory and, when run as
 // root, the directory's owner and group (otherwise, where allowed, its group). The file is
 // written under a temporary name in the same directory and linked into place whole, so no
 // other process ever opens it with another mode or owner, or half written. Never replaces:
 // a file already there fails with error() EEXIST.
-Status CreateSharedFile(const std::string& path, std::string_view content);
+Status CreateSharedFile(const Place& place, std::string_view content);
+
+// A name for a temporary file: kRepairTempPrefix and six random letters and digits, drawn
+// apart for processes that create at once.
+std::string DraftName();
 
 // Whether the user `uid`, with the groups the user database gives it, may open a file of
 // status `st` for reading and writing by its permission bits. Root always may.

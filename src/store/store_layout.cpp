@@ -1,10 +1,19 @@
 #include "store_layout.h"
 
-#include "message_text.h"
-#include "siteconfig.h"
-#include "store_lock.h"
+#include "path_table.h"
 
 namespace loomreg {
+namespace {
+
+// The path table's entry of `name`, below the data root.
+std::string Below(std::string_view root, std::string_view name) {
+  for (const PathTableEntry& entry : PathTableEntries()) {
+    if (entry.name == name) return std::string(root) + std::string(entry.below);
+  }
+  return {};
+}
+
+}  // namespace
 
 std::string DirectoryOf(std::string_view path) {
   std::size_t slash = path.rfind('/');
@@ -12,27 +21,21 @@ std::string DirectoryOf(std::string_view path) {
   return std::string(path.substr(0, slash + 1));
 }
 
-Status CheckPathTable() {
-  if (PathTableIsComplete()) return {};
-  return Status::Error("the data store paths of ./KVR_PATH.inf are longer than " +
-                       std::to_string(kMaxBytes) + " bytes");
-}
-
-StorePaths PathsFromTable() {
+StorePaths StorePaths::FromTable(std::string_view root) {
   StorePaths p;
-  p.history_dir = SetValueFileListDir;
+  p.history_dir = Below(root, "SetValueFileListDir");
   p.lock = p.history_dir + std::string(kLockFileName);
-  p.history = p.history_dir + "SetValueList";
-  p.machine_lists = MachineFDir;
-  p.machine_list = MachineListFile;
+  p.history = p.history_dir + std::string(kHistoryName);
+  p.machine_lists = Below(root, "MachineFDir");
+  p.machine_list = Below(root, "MachineListFile");
   p.machine_list_dir = DirectoryOf(p.machine_list);
-  p.values = SetValueFileDir;
+  p.values = Below(root, "SetValueFileDir");
   p.file_list = p.values + std::string(kFileListName);
   p.upload = p.values + std::string(kSharedUploadName);
-  p.kind_list_dir = StyleListDir;
-  p.kind_list = p.kind_list_dir + "KindList";
-  p.style_lists = StyleFileDir;
-  p.stamps = MachineDir;
+  p.kind_list_dir = Below(root, "StyleListDir");
+  p.kind_list = p.kind_list_dir + std::string(kKindListName);
+  p.style_lists = Below(root, "StyleFileDir");
+  p.stamps = Below(root, "MachineDir");
   return p;
 }
 

@@ -1,15 +1,30 @@
-// The files and directories of the data store, named from the path table: the one place that
-// says where each catalogue, list, stamp and stored file lies.
+// The files and directories of the data store, named below its data root: the one place that
+// says where each catalogue, list, stamp and stored file lies, and which names are reserved.
 #ifndef LOOMREG_STORE_STORE_LAYOUT_H
 #define LOOMREG_STORE_STORE_LAYOUT_H
 
 #include <string>
 #include <string_view>
 
-#include "file_io.h"
-
 namespace loomreg {
 
+// The shared upload slot of SetValueFile/, and the file list beside it: names no style or
+// named upload may take.
+inline constexpr std::string_view kSharedUploadName = "FileData";
+inline constexpr std::string_view kFileListName = "FileList";
+// The lock file's name inside the history directory SetValueFileList/. It is created when
+// missing (see CreateSharedFile: open for writing to everyone who may write that directory)
+// and never rewritten, renamed or removed, so every process locks the same inode.
+inline constexpr std::string_view kLockFileName = ".lock";
+inline constexpr std::string_view kHistoryName = "SetValueList";
+inline constexpr std::string_view kKindListName = "KindList";
+
+// Temporary files of a repair begin with this: the space keeps them apart from every name a
+// save can create.
+inline constexpr std::string_view kRepairTempPrefix = ".loomreg-check ";
+
+// The store's paths below its data root, as the path table places them. Directory paths end
+// in '/', so a path is formed by appending a name.
 struct StorePaths {
   std::string history_dir;       // SetValueFileList/: the store lock and the save history
   std::string lock;              // SetValueFileList/.lock
@@ -35,6 +50,10 @@ struct StorePaths {
   }
   std::string NamedUpload(std::string_view name) const { return Join(values, name); }
 
+  // Every path, from the path table's directories, each after `root` (below the data root when
+  // `root` is empty).
+  static StorePaths FromTable(std::string_view root = {});
+
  private:
   static std::string Join(std::string_view dir, std::string_view name) {
     std::string path(dir);
@@ -43,23 +62,8 @@ struct StorePaths {
   }
 };
 
-// The shared upload slot of SetValueFile/, and the file list beside it: names no style or
-// named upload may take.
-inline constexpr std::string_view kSharedUploadName = "FileData";
-inline constexpr std::string_view kFileListName = "FileList";
-
-// Fails, saying why, when BuildPathTable could not fit every path of the store in its table.
-Status CheckPathTable();
-
-// Every path of the store. Needs BuildPathTable to have filled a complete table.
-StorePaths PathsFromTable();
-
 // The directory part of `path`, up to and with its last '/'; "./" when it has none.
 std::string DirectoryOf(std::string_view path);
-
-// Temporary files of a repair begin with this: the space keeps them apart from every name a
-// save can create.
-inline constexpr std::string_view kRepairTempPrefix = ".loomreg-check ";
 
 }  // namespace loomreg
 

@@ -15,7 +15,7 @@ namespace {
 // Opens the lock file, creating it when missing and `create` says so. A write lock needs write
 // access; a read lock needs only read access, so a shared lock is still possible on a store
 // that is read-only for this user.
-int OpenLockFile(const char* path, StoreLock::Mode mode, StoreLock::Create create) {
+int OpenLockFile(const Place& path, StoreLock::Mode mode, StoreLock::Create create) {
   const int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
   int fd = OpenRetrying(path, flags | O_RDWR);
   if (fd < 0 && errno == ENOENT && create == StoreLock::Create::kYes) {
@@ -41,24 +41,18 @@ std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait)
          std::to_string(wait.count()) + " seconds";
 }
 
-StoreLock::Result StoreLock::Acquire(const char* lock_file,
-                                     std::chrono::steady_clock::time_point deadline, Mode mode,
-                                     Create create) {
-  error_.clear();
-  errno_ = 0;
+Status StoreLock::Acquire(const Place& lock_file, std::chrono::steady_clock::time_point deadline,
+                          Mode mode, Create create) {
   auto unavailable = [&](std::string_view action) {
-    errno_ = errno;
-    error_ = Status::SystemError(action, lock_file, errno_).message();
+    Status failed = Status::SystemError(action, lock_file.shown, errno);
     fd_ = Fd();
-    return Result::kUnavailable;
+    return failed;
   };
   fd_ = Fd(OpenLockFile(lock_file, mode, create));
   if (!fd_.valid()) return unavailable("cannot open");
-  if (Status regular = RequireRegular(fd_.get(), "cannot lock", lock_file); !regular.ok()) {
-    errno_ = regular.error() != 0 ? regular.error() : EINVAL;
-    error_ = regular.message();
+  if (Status regular = RequireRegular(fd_.get(), "cannot lock", lock_file.shown); !regular.ok()) {
     fd_ = Fd();
-    return Result::kUnavailable;
+    return regular;
   }
 
   struct flock request = {};
@@ -67,13 +61,13 @@ StoreLock::Result StoreLock::Acquire(const char* lock_file,
   // Poll rather than block, so that the wait ends at the deadline without signals.
   auto pause = std::chrono::microseconds(200);
   for (;;) {
-    if (::fcntl(fd_.get(), F_OFD_SETLK, &request) == 0) return Result::kLocked;
+    if (::fcntl(fd_.get(), F_OFD_SETLK, &request) == 0) return {};
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EACCES) return unavailable("cannot lock");
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
       fd_ = Fd();
-      return Result::kTimedOut;
+      return Status::TimedOut("the wait for the lock " + lock_file.shown + " ran out");
     }
     std::this_thread::sleep_for(
         std::min<std::chrono::steady_clock::duration>(pause, deadline - now));

@@ -6,13 +6,9 @@
 #include <string_view>
 
 #include "file_io.h"
+#include "store_layout.h"
 
 namespace loomreg {
-
-// The lock file's name inside the history directory SetValueFileList/. It is created when
-// missing (see CreateSharedFile: open for writing to everyone who may write that directory)
-// and never rewritten, renamed or removed, so every process locks the same inode.
-inline constexpr std::string_view kLockFileName = ".lock";
 
 // How long a save, a repair or a check waits for the store lock.
 inline constexpr std::chrono::seconds kLockWait{10};
@@ -26,27 +22,19 @@ std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait 
 // distributed file systems, so saves on several hosts sharing one store run one at a time.
 class StoreLock {
  public:
-  enum class Result {
-    kLocked,       // the lock is held
-    kUnavailable,  // the lock file cannot be opened, created or locked; see error()
-    kTimedOut,     // another process held it until the deadline
-  };
   enum class Mode { kExclusive, kShared };
   // Whether a missing lock file is created. A plain check does not: it only reads the store.
   enum class Create { kYes, kNo };
-  Result Acquire(const char* lock_file, std::chrono::steady_clock::time_point deadline,
+  // Takes the lock on `lock_file`, waiting for another holder until `deadline`. Fails with
+  // timed_out() when the wait runs out, and otherwise as "cannot open PATH: <error>" or
+  // "cannot lock PATH: <error>", with error() the errno of the call that failed.
+  Status Acquire(const Place& lock_file, std::chrono::steady_clock::time_point deadline,
                  Mode mode = Mode::kExclusive, Create create = Create::kYes);
-  // After kUnavailable, what failed: "cannot open PATH: <error>" or "cannot lock PATH: <error>".
-  const std::string& error() const { return error_; }
-  // After kUnavailable, the errno of the call that failed.
-  int error_number() const { return errno_; }
   // The descriptor that holds the lock, or -1. Whatever inherits it holds the lock with it.
   int fd() const { return fd_.get(); }
 
  private:
   Fd fd_;
-  std::string error_;
-  int errno_ = 0;
 };
 
 }  // namespace loomreg

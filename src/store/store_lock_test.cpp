@@ -14,24 +14,25 @@
 namespace loomreg {
 namespace {
 
-using Result = StoreLock::Result;
 using Mode = StoreLock::Mode;
 
 // A deadline already passed: Acquire tries once and does not wait.
 std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+
+Place At(const std::string& path) { return Place::FromWorkingDirectory(path); }
 
 TEST(StoreLockTest, SharedLocksCoexistAndKeepAnExclusiveOneOut) {
   testing::TempDir dir;
   const std::string path = dir / ".lock";
   {
     StoreLock first, second, writer;
-    EXPECT_EQ(first.Acquire(path.c_str(), Now(), Mode::kShared), Result::kLocked);
-    EXPECT_EQ(second.Acquire(path.c_str(), Now(), Mode::kShared), Result::kLocked);
-    EXPECT_EQ(writer.Acquire(path.c_str(), Now()), Result::kTimedOut);
+    EXPECT_TRUE(first.Acquire(At(path), Now(), Mode::kShared).ok());
+    EXPECT_TRUE(second.Acquire(At(path), Now(), Mode::kShared).ok());
+    EXPECT_TRUE(writer.Acquire(At(path), Now()).timed_out());
   }
   StoreLock writer, reader;
-  EXPECT_EQ(writer.Acquire(path.c_str(), Now()), Result::kLocked);
-  EXPECT_EQ(reader.Acquire(path.c_str(), Now(), Mode::kShared), Result::kTimedOut);
+  EXPECT_TRUE(writer.Acquire(At(path), Now()).ok());
+  EXPECT_TRUE(reader.Acquire(At(path), Now(), Mode::kShared).timed_out());
   // The lock belongs to the open file description, so a second one in the same process is
   // kept out too, and a lock taken through a plain fcntl() by another tool is seen.
   struct flock probe = {};
@@ -49,25 +50,27 @@ TEST(StoreLockTest, CreatesTheLockFileButNeverFollowsOrUsesAnythingElse) {
   const std::string path = dir / ".lock";
   StoreLock lock;
   ::umask(022);
-  EXPECT_EQ(lock.Acquire(path.c_str(), Now()), Result::kLocked);
+  EXPECT_TRUE(lock.Acquire(At(path), Now()).ok());
   struct stat st;
   ASSERT_EQ(::lstat(path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 
   const std::string missing = dir / "missing/.lock";
-  EXPECT_EQ(lock.Acquire(missing.c_str(), Now()), Result::kUnavailable);
-  EXPECT_EQ(lock.error_number(), ENOENT);
-  EXPECT_EQ(lock.error(), "cannot open " + missing + ": No such file or directory");
+  Status failed = lock.Acquire(At(missing), Now());
+  EXPECT_EQ(failed.error(), ENOENT);
+  EXPECT_EQ(failed.message(), "cannot open " + missing + ": No such file or directory");
+  EXPECT_EQ(lock.fd(), -1);
 
   std::filesystem::create_directory(dir / "dir");
-  EXPECT_EQ(lock.Acquire((dir / "dir").c_str(), Now()), Result::kUnavailable);
+  EXPECT_FALSE(lock.Acquire(At(dir / "dir"), Now()).ok());
   std::filesystem::create_symlink(path, dir / "link");
-  EXPECT_EQ(lock.Acquire((dir / "link").c_str(), Now()), Result::kUnavailable);
-  EXPECT_EQ(lock.error_number(), ELOOP);
+  failed = lock.Acquire(At(dir / "link"), Now());
+  EXPECT_EQ(failed.error(), ELOOP);
+  EXPECT_FALSE(failed.timed_out());
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0666), 0);
-  EXPECT_EQ(lock.Acquire((dir / "fifo").c_str(), Now()), Result::kUnavailable);
-  EXPECT_EQ(lock.error(), "cannot lock " + (dir / "fifo").string() + ": not a regular file");
+  EXPECT_EQ(lock.Acquire(At(dir / "fifo"), Now()).message(),
+            "cannot lock " + (dir / "fifo").string() + ": not a regular file");
 }
 
 }  // namespace

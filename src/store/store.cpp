@@ -1,0 +1,163 @@
+#include "store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "config_file.h"
+#include "message_text.h"
+#include "path_table.h"
+#include "relative_roots.h"
+#include "shared_file.h"
+
+namespace loomreg {
+namespace {
+
+// `path`, absolute, with "." and ".." steps and repeated slashes taken out, as the kernel would
+// read it were no step a symbolic link.
+std::string Normal(std::string_view path) {
+  std::vector<std::string_view> steps;
+  while (!path.empty()) {
+    std::size_t slash = path.find('/');
+    std::string_view step = path.substr(0, slash);
+    path.remove_prefix(slash == std::string_view::npos ? path.size() : slash + 1);
+    if (step.empty() || step == ".") continue;
+    if (step == "..") {
+      if (!steps.empty()) steps.pop_back();
+      continue;
+    }
+    steps.push_back(step);
+  }
+  std::string text;
+  for (std::string_view step : steps) {
+    text += '/';
+    text += step;
+  }
+  return text;
+}
+
+}  // namespace
+
+Store::Store(std::string root, bool from_site)
+    : root_(std::move(root)), from_site_(from_site), paths_(StorePaths::FromTable()) {
+  // O_PATH: looking below the root needs only search permission on it, as a path would. The
+  // root and the path table's directories may be symbolic links, and are followed.
+  root_fd_ = Fd(::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+Store Store::OpenSite() { return Store(DataRoot(), true); }
+
+Store Store::OpenRoot(std::string root) { return Store(std::move(root), false); }
+
+Status Store::CheckTable() const {
+  for (const PathTableEntry& entry : PathTableEntries()) {
+    if (root_.size() + entry.below.size() > kMaxBytes) {
+      return Status::Error("the data store paths of ./" + std::string(kSiteConfigFile) +
+                           " are longer than " + std::to_string(kMaxBytes) + " bytes");
+    }
+  }
+  return {};
+}
+
+std::vector<std::pair<std::string_view, std::string>> Store::Table() const {
+  std::vector<std::pair<std::string_view, std::string>> table;
+  for (const PathTableEntry& entry : PathTableEntries())
+    table.emplace_back(entry.name, Shown(entry.below));
+  return table;
+}
+
+Place Store::At(std::string_view below) const {
+  // A root that could not be opened leaves each path to be looked up as it is shown: the
+  // operation then fails, naming the file, with the system's reason for the root.
+  if (!root_fd_.valid()) return Place::FromWorkingDirectory(Shown(below));
+  std::string name(below.empty() ? "." : below);
+  // A directory path's last '/' would make a look-up of a file there follow a link.
+  if (name.size() > 1 && name.back() == '/') name.pop_back();
+  return {root_fd_.get(), std::move(name), Shown(below)};
+}
+
+Place Store::Locate(std::string_view shown) const {
+  if (!shown.starts_with(root_)) return Place::FromWorkingDirectory(std::string(shown));
+  shown.remove_prefix(root_.size());
+  return At(shown);
+}
+
+const std::string& Store::WorkingDirectory() const {
+  if (!working_directory_) {
+    // (std::filesystem would do, but it brings the locale machinery into the program and with
+    // it a slower start of every save.)
+    std::vector<char> buffer(256);
+    const char* found;
+    while ((found = ::getcwd(buffer.data(), buffer.size())) == nullptr && errno == ERANGE) {
+      buffer.resize(buffer.size() * 2);
+    }
+    working_directory_ = found != nullptr ? std::string(found) : std::string(".");
+  }
+  return *working_directory_;
+}
+
+std::string Store::AbsoluteRoot() const {
+  std::string root = root_.size() <= kMaxBytes ? root_ : std::string();
+  if (root.empty() || root.front() != '/') root = WorkingDirectory() + "/" + root;
+  return Normal(root) + "/";
+}
+
+const std::string& Store::Origin() const {
+  if (origin_) return *origin_;
+  std::string text = "the data root is " + EscapeForLine(AbsoluteRoot());
+  if (!from_site_) return *(origin_ = text + ", as given");
+  const std::string here = WorkingDirectory();
+  const std::string settings_path = here + "/" + kSiteConfigFile;
+  // The site readers take the defaults for a file they cannot open or that is no regular file;
+  // say which case this is. O_NONBLOCK: a FIFO in its place must not stop the message.
+  Fd settings(::open(kSiteConfigFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  int err = settings.valid() ? 0 : errno;
+  struct stat st;
+  if (settings.valid() && (::fstat(settings.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+    err = EINVAL;
+    settings = Fd();
+  }
+  if (settings.valid()) {
+    text += ", from " + EscapeForLine(settings_path);
+  } else if (err == ENOENT) {
+    text += ", the default, as " + EscapeForLine(here) + " has no " + kSiteConfigFile;
+  } else if (err == EINVAL) {
+    text += ", the default, as " + EscapeForLine(settings_path) + " is not a regular file";
+  } else {
+    text += ", the default, as " + EscapeForLine(settings_path) + " cannot be read (" +
+            std::strerror(err) + ")";
+  }
+  return *(origin_ = text);
+}
+
+std::string Store::MissingHint() const {
+  return "; " + Origin() +
+         ": run in the application directory, or create the store with loomreg-mkstore " +
+         EscapeForLine(WorkingDirectory());
+}
+
+Status Store::ExplainMissing(const Status& failure) const {
+  if (failure.error() != ENOENT) return failure;
+  return failure.With(MissingHint());
+}
+
+Status Store::ExplainLockAccess(const Status& failure, std::string_view program) const {
+  const Place lock = At(paths_.lock);
+  struct stat st;
+  if (failure.error() != EACCES ||
+      ::fstatat(lock.dir, lock.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return failure;
+  }
+  return failure.With(
+      "; " + std::string(program) + " runs as " + EscapeForLine(UserText(::geteuid())) +
+      ", and the lock file is owned by " + EscapeForLine(OwnerText(st.st_uid, st.st_gid)) +
+      " with mode " + ModeText(st.st_mode) +
+      ": mend it with loomreg-check --repair, run as root in " + EscapeForLine(WorkingDirectory()));
+}
+
+}  // namespace loomreg
