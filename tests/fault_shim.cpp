@@ -106,6 +106,14 @@ mode_t ModeArg(int flags, va_list args) {
 
 }  // namespace
 
+// A name relative to an open directory is matched as the directory's path and the name.
+static std::string Full(int dir, const char* path) {
+  if (dir == AT_FDCWD || path[0] == '/' || FdPath(dir).empty()) return path;
+  std::string full = FdPath(dir);
+  if (!full.ends_with('/')) full += '/';
+  return full + path;
+}
+
 extern "C" {
 
 int open(const char* path, int flags, ...) {
@@ -126,14 +134,6 @@ int open64(const char* path, int flags, ...) {
   if (ShouldFail("open", path)) return -1;
   static auto real = Next<int (*)(const char*, int, ...)>("open64");
   return Opened(real(path, flags, mode), path);
-}
-
-// A name relative to an open directory is matched as the directory's path and the name.
-std::string Full(int dir, const char* path) {
-  if (dir == AT_FDCWD || path[0] == '/' || FdPath(dir).empty()) return path;
-  std::string full = FdPath(dir);
-  if (!full.ends_with('/')) full += '/';
-  return full + path;
 }
 
 int openat(int dir, const char* path, int flags, ...) {
