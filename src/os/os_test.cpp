@@ -148,5 +148,38 @@ TEST_F(OsTest, OpenRefusesAllButRegularFiles) {
   EXPECT_EQ(content, "one\r\ntwo\r\none\r\n");
 }
 
+// Full paths past Windows's old 260-character limit, through every call that takes a name.
+TEST_F(OsTest, NamesPastTheOldPathLimit) {
+  std::string dir;
+  for (char letter : std::string("abcde")) {
+    dir += std::string(60, letter);
+    ASSERT_TRUE(MakeDirectory(root_, dir).ok()) << dir.size();
+    dir += '/';
+  }
+  ASSERT_GT((dir_ / dir).string().size(), 300u);
+  Handle file;
+  ASSERT_TRUE(OpenFile(root_, dir + "f", {Access::kAppend, Create::kIfMissing}, file).ok());
+  std::size_t written = 0;
+  ASSERT_TRUE(Write(file, "x\r\n", written).ok());
+  Info opened;
+  ASSERT_TRUE(Stat(file, opened).ok());
+  ASSERT_TRUE(file.Close().ok());
+  ASSERT_TRUE(Move(root_, dir + "f", root_, dir + "g").ok());
+
+  std::vector<Entry> entries;
+  ASSERT_TRUE(ListDirectory(root_, dir, entries).ok());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "g");
+  EXPECT_EQ(entries[0].type, Type::kRegular);
+  Info moved;
+  ASSERT_TRUE(StatAt(root_, dir + "g", moved).ok());
+  EXPECT_EQ(moved.type, Type::kRegular);
+  EXPECT_EQ(moved.size, 3u);
+  EXPECT_EQ(std::pair(moved.volume, moved.id), std::pair(opened.volume, opened.id));
+  EXPECT_TRUE(FlushDirectory(root_, dir).ok());
+  EXPECT_TRUE(Remove(root_, dir + "g").ok());
+  EXPECT_EQ(StatAt(root_, dir + "g", moved).kind, Kind::kNotFound);
+}
+
 }  // namespace
 }  // namespace loomreg::os

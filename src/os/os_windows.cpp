@@ -359,7 +359,9 @@ Error StatAt(const Root& root, std::string_view name, Info& out) {
 }
 
 Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
-  std::wstring pattern = FullPath(root, name.empty() ? "." : name) + L"\\*";
+  std::wstring pattern = FullPath(root, name.empty() ? "." : name);
+  if (!pattern.ends_with(L'\\')) pattern += L'\\';
+  pattern += L'*';
   WIN32_FIND_DATAW found;
   HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, 0);
