@@ -176,6 +176,10 @@ enum class LockMode { kShared, kExclusive };
 // clients of network file systems (NFS, SMB).
 Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline);
 
+// Puts standard input, output and error in binary mode, so that "\r\n" is written as two bytes
+// and "\n" never gains a CR. On POSIX they are binary already.
+Error BinaryStandardStreams();
+
 // `when` in the local time zone, honouring a time zone set since the last conversion.
 std::tm LocalTime(std::time_t when);
 

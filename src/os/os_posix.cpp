@@ -332,6 +332,8 @@ Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_po
   }
 }
 
+Error BinaryStandardStreams() { return {}; }
+
 std::tm LocalTime(std::time_t when) {
   ::tzset();
   std::tm local{};

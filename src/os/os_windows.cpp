@@ -7,7 +7,11 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 
@@ -396,6 +400,16 @@ Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_po
         std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }
+}
+
+Error BinaryStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // A stream that is not open (a program started without one) has nothing to change.
+    if (::_setmode(fd, _O_BINARY) == -1 && errno != EBADF) {
+      return {Kind::kOther, errno, std::strerror(errno)};
+    }
+  }
+  return {};
 }
 
 std::tm LocalTime(std::time_t when) {
