@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "formdata.h"
+#include "guard_page.h"
 #include "test_helpers.h"
 
 namespace loomreg::formdata {
@@ -159,12 +158,8 @@ TEST(DecodeUrlTextTest, EscapesAtEveryOffsetOfLongTexts) {
 // before an unmapped page: any read past the text faults. Decoded into a new text and in place
 // by the form parser, against the reference, over every length and so every alignment.
 TEST(DecodeUrlTextTest, DenseEscapesEndingAtAnUnmappedPage) {
-  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  void* mapped =
-      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mapped, MAP_FAILED);
-  char* end = static_cast<char*>(mapped) + page;
-  ASSERT_EQ(::mprotect(end, page, PROT_NONE), 0);
+  const loomreg::testing::GuardedPage pages;
+  char* end = pages.end();
   // No '&' and no '0' (so no decoded NUL): the form is one pair whose value is the text.
   const std::string alphabet = "%%%%++aZ19fFdDg \r\xe9=";
   std::mt19937 random(31);
@@ -189,7 +184,6 @@ TEST(DecodeUrlTextTest, DenseEscapesEndingAtAnUnmappedPage) {
       FreePairList(&list);
     }
   }
-  ::munmap(mapped, 2 * page);
 }
 
 }  // namespace

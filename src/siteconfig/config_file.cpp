@@ -1,11 +1,6 @@
 #include "config_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace loomreg {
@@ -15,20 +10,9 @@ namespace {
 // Opens a configuration file for reading. The file may be a symbolic link to a regular file;
 // anything else (a FIFO, a device such as /dev/zero, a directory) counts as missing and is
 // never read: a FIFO would block the read for ever and a device could feed it without end.
-// O_NONBLOCK keeps the open itself from waiting for a FIFO's writer.
-std::FILE* OpenConfigFile(const char* path) {
-  int fd;
-  do {
-    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  std::FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) ::close(fd);
+os::Handle OpenConfigFile(const char* path) {
+  os::Handle file;
+  (void)os::OpenFile(os::Root(), path, {.links = os::Links::kFollow}, file);
   return file;
 }
 
@@ -36,19 +20,36 @@ std::FILE* OpenConfigFile(const char* path) {
 
 PieceReader::PieceReader(const char* path) : file_(OpenConfigFile(path)) {}
 
+int PieceReader::Get() {
+  if (next_ == end_) {
+    std::size_t got = 0;
+    if (!file_.valid() || !os::Read(file_, buffer_, sizeof buffer_, got).ok() || got == 0) {
+      return -1;
+    }
+    next_ = 0;
+    end_ = got;
+  }
+  return static_cast<unsigned char>(buffer_[next_++]);
+}
+
 bool PieceReader::Next(std::string& piece) {
   piece.clear();
-  if (!file_) return false;
-  std::FILE* f = file_.get();
   while (piece.size() < kMaxText) {
-    int c = std::getc(f);
-    if (c == EOF) break;
+    int c;
+    if (ahead_) {
+      ahead_ = false;
+      c = static_cast<unsigned char>(ahead_byte_);
+    } else {
+      c = Get();
+    }
+    if (c < 0) break;
     if (c == '\r') {
-      int next = std::getc(f);
+      int next = Get();
       if (next == '\n') {
         c = '\n';
-      } else if (next != EOF) {
-        std::ungetc(next, f);
+      } else if (next >= 0) {
+        ahead_ = true;
+        ahead_byte_ = static_cast<char>(next);
       }
     }
     piece.push_back(static_cast<char>(c));

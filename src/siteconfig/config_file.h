@@ -4,11 +4,11 @@
 #define LOOMREG_SITECONFIG_CONFIG_FILE_H
 
 #include <cstddef>
-#include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "os.h"
 
 namespace loomreg {
 
@@ -23,15 +23,19 @@ inline constexpr const char* kSiteConfigFile = "KVR_PATH.inf";
 class PieceReader {
  public:
   explicit PieceReader(const char* path);
-  bool is_open() const { return file_ != nullptr; }
+  bool is_open() const { return file_.valid(); }
   // The next piece, or false at the end of the file. A piece may hold NUL bytes.
   bool Next(std::string& piece);
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  // The next byte, or -1 at the end of the file or when a read fails.
+  int Get();
+
+  os::Handle file_;
+  char buffer_[4096];
+  std::size_t next_ = 0, end_ = 0;
+  bool ahead_ = false;  // a byte read past a CR is waiting in ahead_byte_
+  char ahead_byte_ = 0;
 };
 
 // A piece seen as a C text: everything before its first NUL.

@@ -16,7 +16,7 @@ using testing::WriteFile;
 std::vector<std::string> Pieces(const std::string& bytes) {
   TempDir dir;
   WriteFile(dir / "f", bytes);
-  PieceReader reader((dir / "f").c_str());
+  PieceReader reader((dir / "f").string().c_str());
   std::vector<std::string> pieces;
   std::string piece;
   while (reader.Next(piece)) pieces.push_back(piece);
@@ -49,7 +49,7 @@ TEST(FindSettingTest, FirstPieceBeginningWithTheKeyWins) {
   TempDir dir;
   auto find = [&](const std::string& bytes, std::string_view key) {
     WriteFile(dir / "f", bytes);
-    return FindSetting((dir / "f").c_str(), key);
+    return FindSetting((dir / "f").string().c_str(), key);
   };
   EXPECT_EQ(find("KVR=/a/\r\n", "KVR="), "/a/");
   EXPECT_EQ(find("KVR= /a/ \n", "KVR="), " /a/ ");
@@ -66,11 +66,11 @@ TEST(FindSettingTest, FirstPieceBeginningWithTheKeyWins) {
 TEST(FindSettingTest, LongLinesAreReadAsSeveralPieces) {
   TempDir dir;
   WriteFile(dir / "f", "KVR=" + std::string(296, 'v') + "\n");
-  EXPECT_EQ(FindSetting((dir / "f").c_str(), "KVR="), std::string(251, 'v'));
+  EXPECT_EQ(FindSetting((dir / "f").string().c_str(), "KVR="), std::string(251, 'v'));
   WriteFile(dir / "f", std::string(255, '#') + "KVR=/x/\n");
-  EXPECT_EQ(FindSetting((dir / "f").c_str(), "KVR="), "/x/");
+  EXPECT_EQ(FindSetting((dir / "f").string().c_str(), "KVR="), "/x/");
   WriteFile(dir / "f", std::string(254, '#') + "KVR=/x/\n");
-  EXPECT_EQ(FindSetting((dir / "f").c_str(), "KVR="), std::nullopt);
+  EXPECT_EQ(FindSetting((dir / "f").string().c_str(), "KVR="), std::nullopt);
 }
 
 TEST(StoreTextTest, RefusesTextsOver255Bytes) {

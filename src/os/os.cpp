@@ -1,0 +1,22 @@
+// The parts of the seam built from its other calls, the same on every system.
+#include "os.h"
+
+namespace loomreg::os {
+
+Error ReadAll(const Handle& file, std::size_t limit, std::string& out) {
+  out.assign(limit, '\0');
+  std::size_t have = 0;
+  while (have < limit) {
+    std::size_t got = 0;
+    if (Error error = Read(file, out.data() + have, limit - have, got); !error.ok()) {
+      out.clear();
+      return error;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  out.resize(have);
+  return {};
+}
+
+}  // namespace loomreg::os

@@ -1,0 +1,200 @@
+// The operating system's calls that the site configuration and the store need, behind one
+// interface with a POSIX and a Windows implementation (os_posix.cpp, os_windows.cpp). Nothing
+// else includes a platform header. Names are bytes, '/'-separated, in the system's code page;
+// every file is read and written as bytes, so CR LF is two bytes on both systems.
+#ifndef LOOMREG_OS_OS_H
+#define LOOMREG_OS_OS_H
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace loomreg::os {
+
+// What a failure means, for callers that act on it; `code` keeps the system's own value.
+enum class Kind {
+  kNone,        // success
+  kNotFound,    // no such file or directory, or a missing directory on the way
+  kExists,      // the name is taken
+  kAccess,      // permission denied, read-only file system, file in use
+  kLink,        // a symbolic link or reparse point where a file was wanted: never followed
+  kNotRegular,  // a directory, device, FIFO... where a regular file was wanted
+  kTimedOut,    // the wait for a lock ran out
+  kShortWrite,  // a write wrote less than all of its bytes
+  kOther,
+};
+
+// The outcome of a call: success, or a failure with the system's error code (errno, or
+// GetLastError() on Windows; 0 when the failure is not the system's) and its text.
+struct [[nodiscard]] Error {
+  Kind kind = Kind::kNone;
+  int code = 0;
+  std::string text;
+
+  bool ok() const { return kind == Kind::kNone; }
+};
+
+// A file or directory the system opened (an int descriptor, or a HANDLE), or a Windows process
+// handle; closed on destruction.
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(std::intptr_t value) : value_(value) {}
+  Handle(Handle&& other) noexcept : value_(std::exchange(other.value_, kNone)) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      (void)Close();
+      value_ = std::exchange(other.value_, kNone);
+    }
+    return *this;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { (void)Close(); }
+
+  bool valid() const { return value_ != kNone; }
+  std::intptr_t get() const { return value_; }
+  // Closes the handle now; a failed close is reported, and the handle is gone either way.
+  Error Close();
+
+ private:
+  // -1 is both an invalid descriptor and INVALID_HANDLE_VALUE.
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t value_ = kNone;
+};
+
+// A directory held open, below which files are named. On POSIX every name is opened relative to
+// the open directory (openat); Windows opens the directory's full path with the name appended,
+// while the open directory handle, which does not share deletion, keeps it from being renamed
+// or removed meanwhile.
+class Root {
+ public:
+  // The working directory, as it is when each name is opened.
+  Root() = default;
+  // Opens directory `path` (following links in it: the path table's directories may be links).
+  static Error Open(std::string_view path, Root& out);
+  bool is_working_directory() const { return !dir_.valid(); }
+
+ private:
+  friend struct RootAccess;
+  Handle dir_;
+  std::wstring path_;  // Windows: the directory's full path, without a last separator
+};
+
+enum class Access {
+  kRead,
+  kReadWrite,  // read and write at any offset
+  kAppend,     // read, and write at the end only: every write appends, whatever else appends
+};
+enum class Create {
+  kNo,         // the file must exist
+  kIfMissing,  // created when absent
+  kNew,        // created, failing with kExists when the name is taken
+};
+enum class Links {
+  kRefuse,  // a link or reparse point as the last component fails with kLink
+  kFollow,  // followed, as for the site's settings files
+};
+
+struct OpenOptions {
+  Access access = Access::kRead;
+  Create create = Create::kNo;
+  Links links = Links::kRefuse;
+};
+
+// Opens the regular file `name` below `root`. Anything else fails with kNotRegular, so a FIFO
+// or device planted in its place is never read without end or waited on. `created`, when
+// given, tells whether this call created the file.
+Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
+               bool* created = nullptr);
+
+// Reads up to `size` bytes at the file's position; `got` is 0 at its end.
+Error Read(const Handle& file, char* data, std::size_t size, std::size_t& got);
+// Reads up to `size` bytes at `offset`, leaving the file's position alone where it can.
+Error ReadAt(const Handle& file, std::uint64_t offset, char* data, std::size_t size,
+             std::size_t& got);
+// Reads from the position to the end, or until `out` holds `limit` bytes.
+Error ReadAll(const Handle& file, std::size_t limit, std::string& out);
+// Writes `data` with one system call: at the end for a file opened with Access::kAppend, so
+// that no reader or other appender sees part of it; otherwise at the position. Fails with
+// kShortWrite when fewer bytes were written, `written` saying how many.
+Error Write(const Handle& file, std::string_view data, std::size_t& written);
+// Writes `data` with one system call at `offset`.
+Error WriteAt(const Handle& file, std::uint64_t offset, std::string_view data,
+              std::size_t& written);
+// Cuts the file to `size` bytes. Windows needs Access::kReadWrite for it.
+Error Truncate(const Handle& file, std::uint64_t size);
+// Flushes the file's data to stable storage. A file with nothing to flush passes.
+Error Flush(const Handle& file);
+// Flushes directory `name` below `root`, making entries created or renamed in it durable.
+// Windows keeps directory entries durable itself and has no such call: it passes there.
+Error FlushDirectory(const Root& root, std::string_view name);
+
+// Writes `data` to `temporary` below `root`, flushes it and renames it over `name`: a reader
+// sees the old content or the new, never a mixture. `temporary` is removed when that fails.
+Error Rewrite(const Root& root, std::string_view name, std::string_view temporary,
+              std::string_view data);
+// Moves `from` to `to` (on one file system or volume), failing with kExists, and leaving both
+// alone, when `to` exists: an existing file is never replaced.
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to);
+// Removes file `name` (a link itself, never what it points to).
+Error Remove(const Root& root, std::string_view name);
+// Creates directory `name`.
+Error MakeDirectory(const Root& root, std::string_view name);
+
+enum class Type { kRegular, kDirectory, kLink, kOther };
+
+// What a file is and which file it is: two names with equal `volume` and `id` are one file.
+struct Info {
+  Type type = Type::kOther;
+  std::uint64_t size = 0;
+  std::uint64_t volume = 0;   // st_dev, or the volume's serial number
+  std::uint64_t id = 0;       // st_ino, or the file index
+  std::int64_t modified = 0;  // seconds since 1970
+};
+Error Stat(const Handle& file, Info& out);
+// The entry `name` below `root` itself: a link is reported as kLink, never followed.
+Error StatAt(const Root& root, std::string_view name, Info& out);
+
+struct Entry {
+  std::string name;
+  Type type = Type::kOther;  // as the entry itself is: a link is kLink
+};
+// The entries of directory `name` below `root`, without "." and "..", in no set order.
+Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out);
+
+enum class LockMode { kShared, kExclusive };
+// Locks the whole of `file` (open for reading for kShared, for writing for kExclusive), polling
+// until `deadline` while another handle, in this process or any other, holds a conflicting lock;
+// then fails with kTimedOut. The lock is held until the handle is closed. POSIX: an
+// open-file-description lock (F_OFD_SETLK); Windows: LockFileEx. Both are honoured across the
+// clients of network file systems (NFS, SMB).
+Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline);
+
+// Puts standard input, output and error in binary mode, so that "\r\n" is written as two bytes
+// and "\n" never gains a CR. On POSIX they are binary already.
+Error BinaryStandardStreams();
+
+// `when` in the local time zone, honouring a time zone set since the last conversion.
+std::tm LocalTime(std::time_t when);
+
+// A started program: its process handle (Windows) and its process ID.
+struct Process {
+  Handle handle;
+  std::int64_t id = 0;
+};
+// Starts `command` (searched on PATH when its first word names no directory) with this
+// process's environment and standard streams.
+Error Start(std::span<const std::string> command, Process& out);
+// Waits for a started program to end. `status` is its exit status, or 128 plus the number of
+// the signal that ended it.
+Error Wait(Process& process, int& status);
+
+}  // namespace loomreg::os
+
+#endif

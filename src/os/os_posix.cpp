@@ -1,0 +1,368 @@
+// The seam on POSIX systems (Linux first: renameat2 and open-file-description locks).
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "os.h"
+
+extern char** environ;
+
+namespace loomreg::os {
+
+struct RootAccess {
+  static int Dir(const Root& root) { return root.dir_.valid() ? Fd(root.dir_) : AT_FDCWD; }
+  static int Fd(const Handle& handle) { return static_cast<int>(handle.get()); }
+  static void Set(Root& root, int fd) { root.dir_ = Handle(fd); }
+};
+
+namespace {
+
+int FdOf(const Handle& handle) { return RootAccess::Fd(handle); }
+
+Error Fail(int err) {
+  Kind kind = Kind::kOther;
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      kind = Kind::kNotFound;
+      break;
+    case EEXIST:
+      kind = Kind::kExists;
+      break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+      kind = Kind::kAccess;
+      break;
+    case ELOOP:
+      kind = Kind::kLink;
+      break;
+    default:
+      break;
+  }
+  return {kind, err, std::strerror(err)};
+}
+
+Error Fail(Kind kind, std::string text) { return {kind, 0, std::move(text)}; }
+
+Type TypeOf(mode_t mode) {
+  if (S_ISREG(mode)) return Type::kRegular;
+  if (S_ISDIR(mode)) return Type::kDirectory;
+  if (S_ISLNK(mode)) return Type::kLink;
+  return Type::kOther;
+}
+
+Info InfoOf(const struct stat& st) {
+  return {TypeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size),
+          static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+          static_cast<std::int64_t>(st.st_mtime)};
+}
+
+int OpenRetrying(int dir, const std::string& name, int flags) {
+  int fd;
+  do {
+    fd = ::openat(dir, name.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+Error Handle::Close() {
+  if (!valid()) return {};
+  // On Linux the descriptor is gone even when close() fails, so it is never retried.
+  if (::close(static_cast<int>(std::exchange(value_, kNone))) != 0) return Fail(errno);
+  return {};
+}
+
+Error Root::Open(std::string_view path, Root& out) {
+  const std::string name = path.empty() ? "." : std::string(path);
+  int fd = OpenRetrying(AT_FDCWD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno);
+  RootAccess::Set(out, fd);
+  return {};
+}
+
+Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
+               bool* created) {
+  // O_NONBLOCK keeps the open of a FIFO from waiting for its writer; it changes nothing for
+  // regular files.
+  int flags = O_CLOEXEC | O_NONBLOCK;
+  if (options.links == Links::kRefuse) flags |= O_NOFOLLOW;
+  switch (options.access) {
+    case Access::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Access::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Access::kAppend:
+      flags |= O_RDWR | O_APPEND;
+      break;
+  }
+  const int dir = RootAccess::Dir(root);
+  const std::string path(name);
+  bool made = false;
+  int fd = -1;
+  if (options.create == Create::kNew) {
+    fd = OpenRetrying(dir, path, flags | O_CREAT | O_EXCL);
+    made = fd >= 0;
+  } else {
+    // Without O_CREAT first, then O_CREAT | O_EXCL, so that `created` is exact even when
+    // another process creates the file in between.
+    for (;;) {
+      fd = OpenRetrying(dir, path, flags);
+      if (fd >= 0 || errno != ENOENT || options.create == Create::kNo) break;
+      fd = OpenRetrying(dir, path, flags | O_CREAT | O_EXCL);
+      if (fd >= 0 || errno != EEXIST) {
+        made = fd >= 0;
+        break;
+      }
+    }
+  }
+  if (fd < 0) {
+    const int err = errno;
+    struct stat st;
+    if (err == ELOOP && ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      return Fail(Kind::kLink, "a symbolic link, never followed");
+    }
+    if (err == EISDIR) return Fail(Kind::kNotRegular, "not a regular file");
+    return Fail(err);
+  }
+  Handle file(fd);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Fail(errno);
+  if (!S_ISREG(st.st_mode)) return Fail(Kind::kNotRegular, "not a regular file");
+  out = std::move(file);
+  if (created != nullptr) *created = made;
+  return {};
+}
+
+Error Read(const Handle& file, char* data, std::size_t size, std::size_t& got) {
+  ssize_t n;
+  do {
+    n = ::read(FdOf(file), data, size);
+  } while (n < 0 && errno == EINTR);
+  got = n > 0 ? static_cast<std::size_t>(n) : 0;
+  return n < 0 ? Fail(errno) : Error{};
+}
+
+Error ReadAt(const Handle& file, std::uint64_t offset, char* data, std::size_t size,
+             std::size_t& got) {
+  ssize_t n;
+  do {
+    n = ::pread(FdOf(file), data, size, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  got = n > 0 ? static_cast<std::size_t>(n) : 0;
+  return n < 0 ? Fail(errno) : Error{};
+}
+
+namespace {
+
+Error Written(ssize_t n, std::size_t size, std::size_t& written) {
+  written = n > 0 ? static_cast<std::size_t>(n) : 0;
+  if (n < 0) return Fail(errno);
+  if (written != size) {
+    return Fail(Kind::kShortWrite, "the write was cut short after " + std::to_string(written) +
+                                       " of " + std::to_string(size) + " bytes");
+  }
+  return {};
+}
+
+}  // namespace
+
+Error Write(const Handle& file, std::string_view data, std::size_t& written) {
+  ssize_t n;
+  do {
+    n = ::write(FdOf(file), data.data(), data.size());
+  } while (n < 0 && errno == EINTR);
+  return Written(n, data.size(), written);
+}
+
+Error WriteAt(const Handle& file, std::uint64_t offset, std::string_view data,
+              std::size_t& written) {
+  ssize_t n;
+  do {
+    n = ::pwrite(FdOf(file), data.data(), data.size(), static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return Written(n, data.size(), written);
+}
+
+Error Truncate(const Handle& file, std::uint64_t size) {
+  if (::ftruncate(FdOf(file), static_cast<off_t>(size)) != 0) return Fail(errno);
+  return {};
+}
+
+Error Flush(const Handle& file) {
+  if (::fsync(FdOf(file)) == 0 || errno == EINVAL) return {};
+  return Fail(errno);
+}
+
+Error FlushDirectory(const Root& root, std::string_view name) {
+  Handle dir(OpenRetrying(RootAccess::Dir(root), std::string(name),
+                          O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY));
+  if (!dir.valid()) return Fail(errno);
+  if (Error flushed = Flush(dir); !flushed.ok()) return flushed;
+  return dir.Close();
+}
+
+Error Remove(const Root& root, std::string_view name) {
+  if (::unlinkat(RootAccess::Dir(root), std::string(name).c_str(), 0) != 0) return Fail(errno);
+  return {};
+}
+
+Error MakeDirectory(const Root& root, std::string_view name) {
+  if (::mkdirat(RootAccess::Dir(root), std::string(name).c_str(), 0777) != 0) {
+    return Fail(errno);
+  }
+  return {};
+}
+
+Error Rewrite(const Root& root, std::string_view name, std::string_view temporary,
+              std::string_view data) {
+  Handle file;
+  Error error = OpenFile(root, temporary, {Access::kReadWrite, Create::kNew}, file);
+  if (!error.ok()) return error;
+  std::size_t written = 0;
+  error = Write(file, data, written);
+  if (error.ok()) error = Flush(file);
+  if (error.ok()) error = file.Close();
+  const int dir = RootAccess::Dir(root);
+  if (error.ok() &&
+      ::renameat(dir, std::string(temporary).c_str(), dir, std::string(name).c_str()) != 0) {
+    error = Fail(errno);
+  }
+  if (!error.ok()) (void)Remove(root, temporary);
+  return error;
+}
+
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to) {
+  const int from_dir = RootAccess::Dir(from_root), to_dir = RootAccess::Dir(to_root);
+  const std::string source(from), target(to);
+  if (::renameat2(from_dir, source.c_str(), to_dir, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return {};
+  }
+  // Some file systems refuse the flag itself. A hard link fails as safely when the target
+  // exists; once it stands, the old name is dropped. linkat() without AT_SYMLINK_FOLLOW links
+  // a symbolic link itself, never what it points to.
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Fail(errno);
+  if (::linkat(from_dir, source.c_str(), to_dir, target.c_str(), 0) != 0) return Fail(errno);
+  return Remove(from_root, from);
+}
+
+Error Stat(const Handle& file, Info& out) {
+  struct stat st;
+  if (::fstat(FdOf(file), &st) != 0) return Fail(errno);
+  out = InfoOf(st);
+  return {};
+}
+
+Error StatAt(const Root& root, std::string_view name, Info& out) {
+  struct stat st;
+  if (::fstatat(RootAccess::Dir(root), std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return Fail(errno);
+  }
+  out = InfoOf(st);
+  return {};
+}
+
+Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
+  const int dir = RootAccess::Dir(root);
+  const std::string path(name.empty() ? "." : name);
+  int fd = OpenRetrying(dir, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY);
+  if (fd < 0) return Fail(errno);
+  DIR* stream = ::fdopendir(fd);
+  if (stream == nullptr) {
+    Error failed = Fail(errno);
+    ::close(fd);
+    return failed;
+  }
+  out.clear();
+  Error error;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(stream);
+    if (entry == nullptr) {
+      if (errno != 0) error = Fail(errno);
+      break;
+    }
+    std::string_view entry_name = entry->d_name;
+    if (entry_name == "." || entry_name == "..") continue;
+    Type type = entry->d_type == DT_REG   ? Type::kRegular
+                : entry->d_type == DT_DIR ? Type::kDirectory
+                : entry->d_type == DT_LNK ? Type::kLink
+                                          : Type::kOther;
+    struct stat st;
+    if (entry->d_type == DT_UNKNOWN &&
+        ::fstatat(::dirfd(stream), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      type = TypeOf(st.st_mode);
+    }
+    out.push_back({std::string(entry_name), type});
+  }
+  ::closedir(stream);
+  return error;
+}
+
+Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline) {
+  struct flock request = {};
+  request.l_type = mode == LockMode::kShared ? F_RDLCK : F_WRLCK;
+  request.l_whence = SEEK_SET;  // l_start 0 and l_len 0: the whole file
+  // Poll rather than block, so that the wait ends at the deadline without signals.
+  auto pause = std::chrono::microseconds(200);
+  for (;;) {
+    if (::fcntl(FdOf(file), F_OFD_SETLK, &request) == 0) return {};
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EACCES) return Fail(errno);
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return Fail(Kind::kTimedOut, "the wait for the lock ran out");
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::microseconds(20000));
+  }
+}
+
+Error BinaryStandardStreams() { return {}; }
+
+std::tm LocalTime(std::time_t when) {
+  ::tzset();
+  std::tm local{};
+  ::localtime_r(&when, &local);
+  return local;
+}
+
+Error Start(std::span<const std::string> command, Process& out) {
+  if (command.empty()) return Fail(ENOENT);
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  // posix_spawnp does not change the argument strings; its signature predates const.
+  if (int err = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ)) {
+    return Fail(err);
+  }
+  out.id = pid;
+  return {};
+}
+
+Error Wait(Process& process, int& status) {
+  int raw;
+  while (::waitpid(static_cast<pid_t>(process.id), &raw, 0) < 0) {
+    if (errno != EINTR) return Fail(errno);
+  }
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  process.id = 0;
+  return {};
+}
+
+}  // namespace loomreg::os

@@ -1,0 +1,481 @@
+// The seam on Windows. Names arrive as bytes in the ANSI code page and go to the system's wide
+// calls through MultiByteToWideChar(CP_ACP), so a name typed in that code page is stored under
+// that name; full paths that reach the 260-character limit get the \\?\ prefix.
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0A00
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "os.h"
+
+namespace loomreg::os {
+
+struct RootAccess {
+  static const std::wstring& Path(const Root& root) { return root.path_; }
+  static void Set(Root& root, HANDLE dir, std::wstring path) {
+    root.dir_ = Handle(reinterpret_cast<std::intptr_t>(dir));
+    root.path_ = std::move(path);
+  }
+};
+
+namespace {
+
+HANDLE HandleOf(const Handle& handle) { return reinterpret_cast<HANDLE>(handle.get()); }
+
+Handle Own(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? Handle()
+                                        : Handle(reinterpret_cast<std::intptr_t>(handle));
+}
+
+std::string MessageText(DWORD code) {
+  char text[512];
+  DWORD size = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof text, nullptr);
+  std::string_view message(text, size);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.remove_suffix(1);
+  }
+  if (message.empty()) return "system error " + std::to_string(code);
+  return std::string(message);
+}
+
+Error Fail(DWORD code) {
+  Kind kind = Kind::kOther;
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_DIRECTORY:
+      kind = Kind::kNotFound;
+      break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      kind = Kind::kExists;
+      break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      kind = Kind::kAccess;
+      break;
+    default:
+      break;
+  }
+  return {kind, static_cast<int>(code), MessageText(code)};
+}
+
+Error LastError() { return Fail(::GetLastError()); }
+
+Error Fail(Kind kind, std::string text) { return {kind, 0, std::move(text)}; }
+
+std::wstring Widen(std::string_view bytes) {
+  if (bytes.empty()) return {};
+  const int size = static_cast<int>(bytes.size());
+  std::wstring wide(
+      static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0)),
+      L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+std::string Narrow(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  std::string bytes(static_cast<std::size_t>(::WideCharToMultiByte(CP_ACP, 0, wide.data(), size,
+                                                                   nullptr, 0, nullptr, nullptr)),
+                    '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), static_cast<int>(bytes.size()),
+                        nullptr, nullptr);
+  return bytes;
+}
+
+// The full path of `name` below `root`: '/' made '\', "." and ".." steps resolved, and \\?\ put
+// before it when it reaches the length at which the plain form stops working.
+std::wstring FullPath(const Root& root, std::string_view name) {
+  std::wstring path = RootAccess::Path(root);
+  if (!path.empty() && !name.empty() && name != ".") path += L'\\';
+  if (path.empty() || name != ".") path += Widen(name);
+  if (path.empty()) path = L".";
+  if (path.starts_with(L"\\\\?\\")) return path;
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD size =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (size == 0) return path;  // left to the call that uses it to fail
+    if (size < full.size()) {
+      full.resize(size);
+      break;
+    }
+    full.resize(size);
+  }
+  // 248 rather than 260: a directory's path must leave room for an 8.3 name below it.
+  if (full.size() < MAX_PATH - 12) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+Type TypeOf(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return Type::kLink;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Type::kDirectory;
+  return Type::kRegular;
+}
+
+// Deletion is shared too, so that a file held open can still be renamed over or moved, as on
+// POSIX.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+Error Handle::Close() {
+  if (!valid()) return {};
+  if (!::CloseHandle(reinterpret_cast<HANDLE>(std::exchange(value_, kNone)))) return LastError();
+  return {};
+}
+
+Error Root::Open(std::string_view path, Root& out) {
+  std::wstring full = FullPath(Root(), path.empty() ? "." : path);
+  // Without FILE_SHARE_DELETE: while this handle is open, the directory cannot be renamed or
+  // removed, so every name below it stays below the same directory.
+  HANDLE dir = ::CreateFileW(full.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return LastError();
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(dir, &info)) {
+    Error failed = LastError();
+    ::CloseHandle(dir);
+    return failed;
+  }
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ::CloseHandle(dir);
+    return Fail(ERROR_DIRECTORY);
+  }
+  if (full.ends_with(L'\\')) full.pop_back();  // a drive's root: "C:\"
+  RootAccess::Set(out, dir, std::move(full));
+  return {};
+}
+
+Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
+               bool* created) {
+  DWORD access = GENERIC_READ;
+  if (options.access == Access::kReadWrite) access |= GENERIC_WRITE;
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: the system puts every write at the end of the
+  // file, whatever else appends to it. FILE_WRITE_ATTRIBUTES lets the handle flush.
+  if (options.access == Access::kAppend) access |= FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES;
+  const DWORD disposition = options.create == Create::kNo          ? OPEN_EXISTING
+                            : options.create == Create::kIfMissing ? OPEN_ALWAYS
+                                                                   : CREATE_NEW;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
+  if (options.links == Links::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  const std::wstring path = FullPath(root, name);
+  HANDLE file =
+      ::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, flags, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    // A directory is refused with "access denied": said as what it is.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return Fail(Kind::kNotRegular, "not a regular file");
+    }
+    return Fail(code);
+  }
+  const bool made = options.create == Create::kNew || (options.create == Create::kIfMissing &&
+                                                       ::GetLastError() != ERROR_ALREADY_EXISTS);
+  Handle opened = Own(file);
+  if (::GetFileType(file) != FILE_TYPE_DISK) return Fail(Kind::kNotRegular, "not a regular file");
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file, &info)) return LastError();
+  if (options.links == Links::kRefuse && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return Fail(Kind::kLink, "a symbolic link or junction, never followed");
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return Fail(Kind::kNotRegular, "not a regular file");
+  }
+  out = std::move(opened);
+  if (created != nullptr) *created = made;
+  return {};
+}
+
+namespace {
+
+constexpr DWORD kMaxChunk = 1u << 30;
+
+DWORD Chunk(std::size_t size) { return static_cast<DWORD>(std::min<std::size_t>(size, kMaxChunk)); }
+
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
+Error ReadWith(const Handle& file, OVERLAPPED* at, char* data, std::size_t size, std::size_t& got) {
+  DWORD n = 0;
+  got = 0;
+  if (!::ReadFile(HandleOf(file), data, Chunk(size), &n, at)) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE) return {};
+    return Fail(code);
+  }
+  got = n;
+  return {};
+}
+
+Error WriteWith(const Handle& file, OVERLAPPED* at, std::string_view data, std::size_t& written) {
+  DWORD n = 0;
+  written = 0;
+  if (data.size() > kMaxChunk) return Fail(ERROR_INVALID_PARAMETER);
+  if (!::WriteFile(HandleOf(file), data.data(), static_cast<DWORD>(data.size()), &n, at)) {
+    return LastError();
+  }
+  written = n;
+  if (written != data.size()) {
+    return Fail(Kind::kShortWrite, "the write was cut short after " + std::to_string(written) +
+                                       " of " + std::to_string(data.size()) + " bytes");
+  }
+  return {};
+}
+
+}  // namespace
+
+Error Read(const Handle& file, char* data, std::size_t size, std::size_t& got) {
+  return ReadWith(file, nullptr, data, size, got);
+}
+
+Error ReadAt(const Handle& file, std::uint64_t offset, char* data, std::size_t size,
+             std::size_t& got) {
+  OVERLAPPED at = At(offset);
+  return ReadWith(file, &at, data, size, got);
+}
+
+Error Write(const Handle& file, std::string_view data, std::size_t& written) {
+  return WriteWith(file, nullptr, data, written);
+}
+
+Error WriteAt(const Handle& file, std::uint64_t offset, std::string_view data,
+              std::size_t& written) {
+  OVERLAPPED at = At(offset);
+  return WriteWith(file, &at, data, written);
+}
+
+Error Truncate(const Handle& file, std::uint64_t size) {
+  FILE_END_OF_FILE_INFO end = {};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  if (!::SetFileInformationByHandle(HandleOf(file), FileEndOfFileInfo, &end, sizeof end)) {
+    return LastError();
+  }
+  return {};
+}
+
+Error Flush(const Handle& file) {
+  if (::FlushFileBuffers(HandleOf(file))) return {};
+  const DWORD code = ::GetLastError();
+  if (code == ERROR_INVALID_HANDLE || code == ERROR_INVALID_FUNCTION) return {};
+  return Fail(code);
+}
+
+Error FlushDirectory(const Root& root, std::string_view name) {
+  const DWORD attributes = ::GetFileAttributesW(FullPath(root, name).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
+  return {};
+}
+
+Error Remove(const Root& root, std::string_view name) {
+  if (!::DeleteFileW(FullPath(root, name).c_str())) return LastError();
+  return {};
+}
+
+Error MakeDirectory(const Root& root, std::string_view name) {
+  if (!::CreateDirectoryW(FullPath(root, name).c_str(), nullptr)) return LastError();
+  return {};
+}
+
+Error Rewrite(const Root& root, std::string_view name, std::string_view temporary,
+              std::string_view data) {
+  Handle file;
+  Error error = OpenFile(root, temporary, {Access::kReadWrite, Create::kNew}, file);
+  if (!error.ok()) return error;
+  std::size_t written = 0;
+  error = Write(file, data, written);
+  if (error.ok()) error = Flush(file);
+  if (error.ok()) error = file.Close();
+  if (error.ok() && !::MoveFileExW(FullPath(root, temporary).c_str(), FullPath(root, name).c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = LastError();
+  }
+  if (!error.ok()) (void)Remove(root, temporary);
+  return error;
+}
+
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to) {
+  // Without MOVEFILE_REPLACE_EXISTING an existing target fails the move, and without
+  // MOVEFILE_COPY_ALLOWED it stays a rename on one volume. A reparse point is moved itself.
+  if (!::MoveFileExW(FullPath(from_root, from).c_str(), FullPath(to_root, to).c_str(),
+                     MOVEFILE_WRITE_THROUGH)) {
+    return LastError();
+  }
+  return {};
+}
+
+namespace {
+
+Info InfoOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  ULARGE_INTEGER written;
+  written.LowPart = info.ftLastWriteTime.dwLowDateTime;
+  written.HighPart = info.ftLastWriteTime.dwHighDateTime;
+  // FILETIME counts 100 ns steps from 1601.
+  constexpr std::uint64_t kFrom1601 = 116444736000000000ull;
+  return {TypeOf(info.dwFileAttributes),
+          (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+          info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+          static_cast<std::int64_t>((written.QuadPart - kFrom1601) / 10000000u)};
+}
+
+}  // namespace
+
+Error Stat(const Handle& file, Info& out) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(HandleOf(file), &info)) return LastError();
+  out = InfoOf(info);
+  if (::GetFileType(HandleOf(file)) != FILE_TYPE_DISK) out.type = Type::kOther;
+  return {};
+}
+
+Error StatAt(const Root& root, std::string_view name, Info& out) {
+  HANDLE file = ::CreateFileW(FullPath(root, name).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  Handle opened = Own(file);
+  return Stat(opened, out);
+}
+
+Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
+  std::wstring pattern = FullPath(root, name.empty() ? "." : name);
+  if (!pattern.ends_with(L'\\')) pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+  out.clear();
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    return code == ERROR_FILE_NOT_FOUND ? Error{} : Fail(code);
+  }
+  Error error;
+  do {
+    std::wstring_view entry = found.cFileName;
+    if (entry == L"." || entry == L"..") continue;
+    out.push_back({Narrow(entry), TypeOf(found.dwFileAttributes)});
+  } while (::FindNextFileW(search, &found));
+  if (const DWORD code = ::GetLastError(); code != ERROR_NO_MORE_FILES) error = Fail(code);
+  ::FindClose(search);
+  return error;
+}
+
+Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline) {
+  const DWORD flags =
+      LOCKFILE_FAIL_IMMEDIATELY | (mode == LockMode::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  auto pause = std::chrono::microseconds(200);
+  for (;;) {
+    OVERLAPPED whole = {};  // from offset 0, for the largest length: the whole file
+    if (::LockFileEx(HandleOf(file), flags, 0, MAXDWORD, MAXDWORD, &whole)) return {};
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) return Fail(code);
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return Fail(Kind::kTimedOut, "the wait for the lock ran out");
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::microseconds(20000));
+  }
+}
+
+Error BinaryStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // A stream that is not open (a program started without one) has nothing to change.
+    if (::_setmode(fd, _O_BINARY) == -1 && errno != EBADF) {
+      return {Kind::kOther, errno, std::strerror(errno)};
+    }
+  }
+  return {};
+}
+
+std::tm LocalTime(std::time_t when) {
+  ::_tzset();
+  std::tm local{};
+  ::localtime_s(&local, &when);
+  return local;
+}
+
+namespace {
+
+// One word of a command line as the C runtime's argument parser splits it again: quoted when
+// it is empty or holds a space, tab or quote; a quote and the backslashes before it escaped.
+void AppendWord(std::wstring& line, std::wstring_view word) {
+  if (!line.empty()) line += L' ';
+  if (!word.empty() && word.find_first_of(L" \t\"") == std::wstring_view::npos) {
+    line += word;
+    return;
+  }
+  line += L'"';
+  std::size_t backslashes = 0;
+  for (wchar_t c : word) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') backslashes = 2 * backslashes + 1;
+    line.append(backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(2 * backslashes, L'\\');
+  line += L'"';
+}
+
+}  // namespace
+
+Error Start(std::span<const std::string> command, Process& out) {
+  if (command.empty()) return Fail(ERROR_FILE_NOT_FOUND);
+  std::wstring line;
+  for (const std::string& word : command) AppendWord(line, Widen(word));
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION started = {};
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+    return LastError();
+  }
+  ::CloseHandle(started.hThread);
+  out.handle = Own(started.hProcess);
+  out.id = started.dwProcessId;
+  return {};
+}
+
+Error Wait(Process& process, int& status) {
+  HANDLE handle = HandleOf(process.handle);
+  if (::WaitForSingleObject(handle, INFINITE) != WAIT_OBJECT_0) return LastError();
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(handle, &code)) return LastError();
+  status = static_cast<int>(code);
+  process.id = 0;
+  return process.handle.Close();
+}
+
+}  // namespace loomreg::os
