@@ -22,8 +22,8 @@ Place Place::Parent() const {
   std::size_t slash = name.rfind('/');
   std::size_t shown_slash = shown.rfind('/');
   std::string shown_dir = shown_slash == std::string::npos ? "."
-                          : shown_slash == 0              ? "/"
-                                                          : shown.substr(0, shown_slash);
+                          : shown_slash == 0               ? "/"
+                                                           : shown.substr(0, shown_slash);
   if (slash == std::string::npos) return {dir, ".", shown_dir};
   return {dir, slash == 0 ? "/" : name.substr(0, slash), shown_dir};
 }
@@ -109,7 +109,8 @@ namespace {
 // Why a write of `data` stopped after `written` bytes. The rest is written once more (at
 // `offset` + `written`, or at the end for -1) only to learn the errno the system gives then;
 // a second short write leaves no error to report, so the message gives the byte counts.
-Status ShortWrite(int fd, std::string_view path, std::string_view data, ssize_t written, off_t offset) {
+Status ShortWrite(int fd, std::string_view path, std::string_view data, ssize_t written,
+                  off_t offset) {
   std::string_view rest = data.substr(static_cast<std::size_t>(written));
   ssize_t again;
   do {
@@ -176,7 +177,6 @@ Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
   if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
     return regular;
   }
-  std::string data;
   if (st.st_size > 0) {
     // Under the store lock, which a save holds, no other append comes between this read and
     // the write.
@@ -186,10 +186,17 @@ Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
       got = ::pread(fd, &last, 1, st.st_size - 1);
     } while (got < 0 && errno == EINTR);
     if (got < 0) return Status::SystemError("cannot read", path, errno);
-    if (got == 1 && last != '\n' && last != '\r') data = "\r\n";
+    if (got == 1) return AppendLineAfter(fd, path, line, st.st_size, last);
   }
+  return AppendLineAfter(fd, path, line, st.st_size, std::nullopt);
+}
+
+Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
+                       std::optional<char> last) {
+  std::string data;
+  if (last && *last != '\n' && *last != '\r') data = "\r\n";
   data += line;
-  return WriteOnce(fd, path, data, st.st_size);
+  return WriteOnce(fd, path, data, size);
 }
 
 Status SyncFd(int fd, std::string_view path) {
@@ -216,9 +223,10 @@ Status SyncParentDirectory(const Place& place) {
 
 namespace {
 
-// Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
-// with text of the same length is thus never empty, not even for a moment.
-Status Rewrite(int fd, std::string_view path, std::string_view data) {
+// Overwrites the file, of `old_size` bytes before, from its start and cuts off any longer old
+// content. A stamp rewritten with text of the same length is thus never empty, not even for a
+// moment.
+Status Rewrite(int fd, std::string_view path, std::string_view data, off_t old_size) {
   ssize_t written;
   do {
     written = ::pwrite(fd, data.data(), data.size(), 0);
@@ -227,9 +235,7 @@ Status Rewrite(int fd, std::string_view path, std::string_view data) {
   if (written != static_cast<ssize_t>(data.size())) {
     return ShortWrite(fd, path, data, written, 0);
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return Status::SystemError("cannot write", path, errno);
-  if (st.st_size > static_cast<off_t>(data.size()) &&
+  if (old_size > static_cast<off_t>(data.size()) &&
       ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
     return Status::SystemError("cannot write", path, errno);
   }
@@ -244,10 +250,11 @@ Status WriteFile(const Place& place, OpenMode mode, std::string_view data, Durab
   const Fd& fd = opened->fd;
   const bool created = opened->created;
   const std::string& path = place.shown;
+  struct stat st = {};
   Status written =
-      mode == OpenMode::kRewrite ? RequireRegular(fd.get(), "cannot write", path) : Status();
+      mode == OpenMode::kRewrite ? RequireRegular(fd.get(), "cannot write", path, &st) : Status();
   if (written.ok()) {
-    written = mode == OpenMode::kRewrite ? Rewrite(fd.get(), path, data)
+    written = mode == OpenMode::kRewrite ? Rewrite(fd.get(), path, data, st.st_size)
                                          : AppendLineTo(fd.get(), path, data);
   }
   if (!written.ok()) {

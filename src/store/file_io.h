@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,7 +59,7 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: a value converts implicitly
+  Result(T value) : value_(std::move(value)) {}            // NOLINT: a value converts implicitly
   Result(Status failure) : status_(std::move(failure)) {}  // NOLINT: so does a failure
 
   bool ok() const { return status_.ok(); }
@@ -147,6 +148,11 @@ Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t und
 // last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
 // never glued to an unterminated last one. Not a regular file: nothing is written.
 Status AppendLineTo(int fd, std::string_view path, std::string_view line);
+
+// The write of AppendLineTo, for a caller that has read the regular file open at `fd` to its
+// end already: `size` is its size, and `last` its last byte (none for an empty file).
+Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
+                       std::optional<char> last);
 
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);
