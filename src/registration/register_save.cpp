@@ -169,7 +169,7 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
   };
 
   struct stat st;
-  if (::fstatat(paths.upload.dir, paths.upload.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (StatAsFound(paths.upload.dir, paths.upload.name.c_str(), AT_SYMLINK_NOFOLLOW, &st) != 0) {
     if (errno != ENOENT) return Status::SystemError("cannot store", paths.upload.shown, errno);
     warnings.push_back("upload not stored as " + QuoteForMessage(paths.stored.shown) +
                        ": there is no upload " + QuoteForMessage(paths.upload.shown));
