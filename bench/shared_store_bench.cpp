@@ -4,7 +4,8 @@
 // rounds alternating with the local store's. Prints medians and lower quartiles, and the
 // ratios.
 //   loomreg_shared_store_bench --loomreg BIN --shared APPDIR,... --local APPDIR,...
-//       [--names N] [--saves N] [--load-saves N] [--load-rounds N]
+//       [--names N] [--saves N] [--load-saves N] [--load-rounds N] [--baseline BIN]
+// --baseline also times the local saves of another build of loomreg, interleaved with these.
 // Each APPDIR is an application directory whose ../kvrdata is a store made by loomreg-mkstore;
 // all APPDIRs of one side reach the same store. The first two shared ones stand for two hosts.
 #include <fcntl.h>
@@ -34,6 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Options {
   std::string loomreg;
+  std::string baseline;  // another loomreg whose local saves are timed beside these, if any
   std::vector<fs::path> shared, local;
   long names = 3000;
   int saves = 101;
@@ -99,7 +101,7 @@ void FillStore(const fs::path& app, long names) {
 // application places it, outside the timed part). Returns its wall time in milliseconds, or a
 // negative number when the upload was not filed.
 double Save(const Options& o, const fs::path& app, const std::string& file, const char* style,
-            const char* machine) {
+            const char* machine, const std::string& program = "") {
   const std::string upload = "upload." + file;
   const fs::path upload_path = app.parent_path() / "kvrdata/SetValueFile" / upload;
   Write(upload_path, "warp density=42\r\nweft density=38\r\n");
@@ -117,7 +119,8 @@ double Save(const Options& o, const fs::path& app, const std::string& file, cons
   posix_spawn_file_actions_addchdir_np(&actions, app.c_str());
   const auto start = Clock::now();
   pid_t pid = -1;
-  if (::posix_spawn(&pid, o.loomreg.c_str(), &actions, nullptr, args.data(), environ) != 0) {
+  const std::string& run = program.empty() ? o.loomreg : program;
+  if (::posix_spawn(&pid, run.c_str(), &actions, nullptr, args.data(), environ) != 0) {
     pid = -1;
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -197,6 +200,29 @@ int Main(const Options& o) {
   std::printf("  %-8s median %7.2f ms   lower quartile %7.2f ms\n", "local", lm, lq);
   std::printf("  ratio    median %7.2f x    lower quartile %7.2f x\n", sm / lm, sq / lq);
 
+  if (!o.baseline.empty()) {
+    // The cost of a save on local disk against another build, interleaved the same way.
+    std::vector<double> this_ms, base_ms;
+    for (int i = 0; i < o.saves; ++i) {
+      for (int k = 0; k < 2; ++k) {
+        const bool base = (k == 0) == (i % 2 == 0);
+        double ms = Save(o, o.local.front(), Serial(base ? "b" : "t", i), "STYLE-LISTED",
+                         "LOOM-LISTED", base ? o.baseline : o.loomreg);
+        if (ms < 0) {
+          failed = true;
+          continue;
+        }
+        (base ? base_ms : this_ms).push_back(ms);
+      }
+    }
+    std::printf("one local save, %d interleaved pairs: this build against %s\n", o.saves,
+                o.baseline.c_str());
+    std::printf("  this     median %7.2f ms   lower quartile %7.2f ms\n", Quantile(this_ms, 0.5),
+                Quantile(this_ms, 0.25));
+    std::printf("  baseline median %7.2f ms   lower quartile %7.2f ms\n", Quantile(base_ms, 0.5),
+                Quantile(base_ms, 0.25));
+  }
+
   std::vector<double> shared_rate, local_rate;
   for (int round = 0; round < o.load_rounds; ++round) {
     // ABBA: the shared store first in even rounds, the local one in odd rounds.
@@ -239,6 +265,8 @@ int main(int argc, char** argv) {
     std::string key = argv[i], value = argv[i + 1];
     if (key == "--loomreg")
       o.loomreg = fs::absolute(value);
+    else if (key == "--baseline")
+      o.baseline = fs::absolute(value);
     else if (key == "--shared")
       o.shared = Paths(value);
     else if (key == "--local")
@@ -259,7 +287,8 @@ int main(int argc, char** argv) {
   if (o.loomreg.empty() || o.shared.empty() || o.local.empty() || o.names < 4) {
     std::fprintf(stderr,
                  "usage: loomreg_shared_store_bench --loomreg BIN --shared APPDIR,... --local "
-                 "APPDIR,... [--names N] [--saves N] [--load-saves N] [--load-rounds N]\n");
+                 "APPDIR,... [--names N] [--saves N] [--load-saves N] [--load-rounds N] "
+                 "[--baseline BIN]\n");
     return 2;
   }
   return Main(o);

@@ -9,7 +9,8 @@
 # that one save makes (gluster volume profile). Cleans up everything it made.
 # Needs root and FUSE; installs glusterfs-server and glusterfs-client when missing.
 #   bench/shared_store_bench.sh [--loomreg BIN] [--names N] [--saves N] [--load-saves N]
-#       [--load-rounds N] [--traces DIR]
+#       [--load-rounds N] [--baseline BIN] [--traces DIR]
+# --baseline also times the local saves of another build of loomreg beside this one's.
 # --traces keeps the counted saves' strace output and the brick's profile in DIR.
 # Without --loomreg it builds the bench preset's loomreg and times that.
 set -euo pipefail
@@ -17,18 +18,19 @@ export LC_ALL=C
 cd -- "$(dirname -- "${BASH_SOURCE[0]}")/.."
 src=$(pwd)
 
-loomreg= traces= names=3000 saves=101 load_saves=50 load_rounds=3
+loomreg= baseline=() traces= names=3000 saves=101 load_saves=50 load_rounds=3
 while [ $# -gt 0 ]; do
   case $1 in
     --loomreg) loomreg=$(realpath -- "$2"); shift 2 ;;
     --names) names=$2; shift 2 ;;
+    --baseline) baseline=(--baseline "$(realpath -- "$2")"); shift 2 ;;
     --traces) traces=$(realpath -m -- "$2"); mkdir -p "$traces"; shift 2 ;;
     --saves) saves=$2; shift 2 ;;
     --load-saves) load_saves=$2; shift 2 ;;
     --load-rounds) load_rounds=$2; shift 2 ;;
     *)
       echo "usage: bench/shared_store_bench.sh [--loomreg BIN] [--names N] [--saves N]" \
-        "[--load-saves N] [--load-rounds N] [--traces DIR]" >&2
+        "[--load-saves N] [--load-rounds N] [--baseline BIN] [--traces DIR]" >&2
       exit 2
       ;;
   esac
@@ -116,7 +118,7 @@ echo "GlusterFS $(glusterfs --version | head -1 | awk '{print $2}'), one brick o
 echo
 IFS=,
 "$bench" --loomreg "$loomreg" --shared "${shared[*]}" --local "${local[*]}" --names "$names" \
-  --saves "$saves" --load-saves "$load_saves" --load-rounds "$load_rounds"
+  --saves "$saves" --load-saves "$load_saves" --load-rounds "$load_rounds" "${baseline[@]}"
 unset IFS
 
 # One save on each side: its system calls, and on the mount the requests the brick served.
