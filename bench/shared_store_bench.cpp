@@ -5,7 +5,7 @@
 // ratios.
 //   loomreg_shared_store_bench --loomreg BIN --shared APPDIR,... --local APPDIR,...
 //       [--names N] [--saves N] [--load-saves N] [--load-rounds N] [--baseline BIN]
-// --baseline also times the local saves of another build of loomreg, interleaved with these.
+// --baseline also times another build of loomreg the same way, its saves interleaved with these.
 // Each APPDIR is an application directory whose ../kvrdata is a store made by loomreg-mkstore;
 // all APPDIRs of one side reach the same store. The first two shared ones stand for two hosts.
 #include <fcntl.h>
@@ -147,7 +147,8 @@ std::string Serial(const char* side, long n) {
 
 // `apps.size()` workers at once, each making `saves` saves in its own application directory,
 // styles and machines taken in turn. Returns saves per second.
-double Load(const Options& o, const std::vector<fs::path>& apps, const char* side, int round) {
+double Load(const Options& o, const std::vector<fs::path>& apps, const std::string& program,
+            const char* side, int round) {
   std::atomic<int> bad{0};
   std::vector<std::thread> workers;
   const auto start = Clock::now();
@@ -155,7 +156,7 @@ double Load(const Options& o, const std::vector<fs::path>& apps, const char* sid
     workers.emplace_back([&, w] {
       for (int n = 0; n < o.load_saves; ++n) {
         std::string file = Serial(side, (round * 100 + static_cast<long>(w)) * 10000 + n);
-        if (Save(o, apps[w], file, kStyles[n % 3], kMachines[(n + w) % 4]) < 0) ++bad;
+        if (Save(o, apps[w], file, kStyles[n % 3], kMachines[(n + w) % 4], program) < 0) ++bad;
       }
     });
   }
@@ -176,72 +177,69 @@ int Main(const Options& o) {
   Save(o, o.shared.front(), Serial("warm", 0), "STYLE-LISTED", "LOOM-LISTED");
   Save(o, o.local.front(), Serial("warm", 1), "STYLE-LISTED", "LOOM-LISTED");
 
-  std::vector<double> shared_ms, local_ms;
+  // Each build's saves on each side, in an order that turns by one at every round, so that a
+  // burst of load on the shared machine falls on all of them alike; the shared saves alternate
+  // between the hosts.
+  struct Build {
+    std::string name, program;
+    std::vector<double> ms[2];  // shared, local
+    std::vector<double> rate[2];
+  };
+  std::vector<Build> builds = {{"this build", o.loomreg, {}, {}}};
+  if (!o.baseline.empty()) builds.push_back({"baseline", o.baseline, {}, {}});
   const std::size_t hosts = std::min<std::size_t>(2, o.shared.size());
+  const int kinds = 2 * static_cast<int>(builds.size());
   for (int i = 0; i < o.saves; ++i) {
-    // Which side goes first alternates, and the shared saves alternate between the hosts.
-    for (int k = 0; k < 2; ++k) {
-      const bool shared = (k == 0) == (i % 2 == 0);
+    for (int k = 0; k < kinds; ++k) {
+      const int kind = (k + i) % kinds;
+      Build& build = builds[static_cast<std::size_t>(kind / 2)];
+      const int side = kind % 2;
       const fs::path& app =
-          shared ? o.shared[static_cast<std::size_t>(i) % hosts] : o.local.front();
-      double ms = Save(o, app, Serial(shared ? "s" : "l", i), "STYLE-LISTED", "LOOM-LISTED");
+          side == 0 ? o.shared[static_cast<std::size_t>(i) % hosts] : o.local.front();
+      double ms = Save(o, app, Serial(side == 0 ? "s" : "l", i * kinds + k), "STYLE-LISTED",
+                       "LOOM-LISTED", build.program);
       if (ms < 0) {
-        std::fprintf(stderr, "a %s save did not file its upload\n", shared ? "shared" : "local");
+        std::fprintf(stderr, "a save did not file its upload\n");
         failed = true;
         continue;
       }
-      (shared ? shared_ms : local_ms).push_back(ms);
+      build.ms[side].push_back(ms);
     }
   }
-  const double sm = Quantile(shared_ms, 0.5), sq = Quantile(shared_ms, 0.25);
-  const double lm = Quantile(local_ms, 0.5), lq = Quantile(local_ms, 0.25);
-  std::printf("one save, %d interleaved pairs, %ld names in each list\n", o.saves, o.names);
-  std::printf("  %-8s median %7.2f ms   lower quartile %7.2f ms\n", "shared", sm, sq);
-  std::printf("  %-8s median %7.2f ms   lower quartile %7.2f ms\n", "local", lm, lq);
-  std::printf("  ratio    median %7.2f x    lower quartile %7.2f x\n", sm / lm, sq / lq);
-
-  if (!o.baseline.empty()) {
-    // The cost of a save on local disk against another build, interleaved the same way.
-    std::vector<double> this_ms, base_ms;
-    for (int i = 0; i < o.saves; ++i) {
-      for (int k = 0; k < 2; ++k) {
-        const bool base = (k == 0) == (i % 2 == 0);
-        double ms = Save(o, o.local.front(), Serial(base ? "b" : "t", i), "STYLE-LISTED",
-                         "LOOM-LISTED", base ? o.baseline : o.loomreg);
-        if (ms < 0) {
-          failed = true;
-          continue;
-        }
-        (base ? base_ms : this_ms).push_back(ms);
-      }
-    }
-    std::printf("one local save, %d interleaved pairs: this build against %s\n", o.saves,
-                o.baseline.c_str());
-    std::printf("  this     median %7.2f ms   lower quartile %7.2f ms\n", Quantile(this_ms, 0.5),
-                Quantile(this_ms, 0.25));
-    std::printf("  baseline median %7.2f ms   lower quartile %7.2f ms\n", Quantile(base_ms, 0.5),
-                Quantile(base_ms, 0.25));
+  std::printf("one save, %d interleaved rounds, %ld names in each list\n", o.saves, o.names);
+  for (const Build& b : builds) {
+    const double sm = Quantile(b.ms[0], 0.5), sq = Quantile(b.ms[0], 0.25);
+    const double lm = Quantile(b.ms[1], 0.5), lq = Quantile(b.ms[1], 0.25);
+    std::printf("  %s (%s)\n", b.name.c_str(), b.program.c_str());
+    std::printf("    shared median %7.2f ms   lower quartile %7.2f ms\n", sm, sq);
+    std::printf("    local  median %7.2f ms   lower quartile %7.2f ms\n", lm, lq);
+    std::printf("    ratio  median %7.2f x    lower quartile %7.2f x\n", sm / lm, sq / lq);
   }
 
-  std::vector<double> shared_rate, local_rate;
   for (int round = 0; round < o.load_rounds; ++round) {
     // ABBA: the shared store first in even rounds, the local one in odd rounds.
-    for (int k = 0; k < 2; ++k) {
-      const bool shared = (k == 0) == (round % 2 == 0);
-      double rate = Load(o, shared ? o.shared : o.local, shared ? "S" : "L", round);
-      (shared ? shared_rate : local_rate).push_back(rate);
+    for (std::size_t n = 0; n < builds.size(); ++n) {
+      Build& b = builds[n];
+      for (int k = 0; k < 2; ++k) {
+        const int side = (k == 0) == (round % 2 == 0) ? 0 : 1;
+        const std::string tag = (side == 0 ? "S" : "L") + std::to_string(n);
+        b.rate[side].push_back(
+            Load(o, side == 0 ? o.shared : o.local, b.program, tag.c_str(), round));
+      }
     }
   }
-  const double sr = Quantile(shared_rate, 0.5), lr = Quantile(local_rate, 0.5);
-  std::printf("load, %zu + %zu workers x %d saves, median of %d rounds each\n", o.shared.size(),
-              o.local.size(), o.load_saves, o.load_rounds);
-  std::printf("  shared %6.1f saves/s   local %6.1f saves/s   shared/local %.2f\n", sr, lr,
-              sr / lr);
-  std::printf("  rounds, shared:");
-  for (double r : shared_rate) std::printf(" %.1f", r);
-  std::printf("; local:");
-  for (double r : local_rate) std::printf(" %.1f", r);
-  std::printf("\n");
+  std::printf("load, %zu workers on each side x %d saves, median of %d rounds\n", o.shared.size(),
+              o.load_saves, o.load_rounds);
+  for (const Build& b : builds) {
+    const double sr = Quantile(b.rate[0], 0.5), lr = Quantile(b.rate[1], 0.5);
+    std::printf("  %-10s shared %6.1f saves/s   local %6.1f saves/s   shared/local %.2f\n",
+                b.name.c_str(), sr, lr, sr / lr);
+    std::printf("             rounds, shared:");
+    for (double r : b.rate[0]) std::printf(" %.1f", r);
+    std::printf("; local:");
+    for (double r : b.rate[1]) std::printf(" %.1f", r);
+    std::printf("\n");
+  }
   return failed ? 1 : 0;
 }
 
