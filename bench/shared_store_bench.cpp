@@ -199,7 +199,7 @@ int Main(const Options& o) {
       double ms = Save(o, app, Serial(side == 0 ? "s" : "l", i * kinds + k), "STYLE-LISTED",
                        "LOOM-LISTED", build.program);
       if (ms < 0) {
-        std::fprintf(stderr, "a save did not file its upload\n");
+        if (!failed) std::fprintf(stderr, "a save did not file its upload\n");
         failed = true;
         continue;
       }
