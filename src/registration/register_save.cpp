@@ -53,21 +53,8 @@ Status MoveByLink(const Place& from, const Place& to) {
   return {};
 }
 
-namespace {
-
-// Whether the file system of `device`, holding the directory open at `dir`, is FUSE, where
-// renameat2(RENAME_NOREPLACE) is mostly refused, and only after the lookups of both names.
-bool IsFuse(dev_t device, int dir) {
-  // FUSE file systems get a device number of their own, of major 0 like tmpfs, NFS or btrfs;
-  // disks have a real major, and there this costs nothing. For the few others, fstatfs() tells.
-  if (major(device) != 0) return false;
-  struct statfs fs;
-  return ::fstatfs(dir, &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
-}
-
-// The move on FUSE: link and unlink, as MoveByLink, first. Only where the file system has no
-// hard links is the no-replace rename tried, and when that is refused too, the link's error is
-// the one reported, as when the rename goes first.
+// When the file system has no hard links and refuses the no-replace rename too, the link's
+// error is the one reported, as when the rename goes first.
 Status MoveLinkFirst(const Place& from, const Place& to) {
   if (::linkat(from.dir, from.name.c_str(), to.dir, to.name.c_str(), 0) == 0) {
     if (::unlinkat(from.dir, from.name.c_str(), 0) != 0) {
@@ -83,6 +70,18 @@ Status MoveLinkFirst(const Place& from, const Place& to) {
     return {};
   }
   return MoveError("cannot move", from, to, errno == EINVAL ? link_error : errno);
+}
+
+namespace {
+
+// Whether the file system of `device`, holding the directory open at `dir`, is FUSE, where
+// renameat2(RENAME_NOREPLACE) is mostly refused, and only after the lookups of both names.
+bool IsFuse(dev_t device, int dir) {
+  // FUSE file systems get a device number of their own, of major 0 like tmpfs, NFS or btrfs;
+  // disks have a real major, and there this costs nothing. For the few others, fstatfs() tells.
+  if (major(device) != 0) return false;
+  struct statfs fs;
+  return ::fstatfs(dir, &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
 }
 
 // The style's directory, open, and whether this save created it.
