@@ -1,12 +1,13 @@
 # What `cmake --install` puts where. Every destination is relative to the install prefix.
 #
 #   bin/                       loomreg, loomreg-check, loomreg-mkstore, loomreg-save
-#   include/loomreg/           formdata.h, siteconfig.h, loomreg_version.h
-#   lib/                       libloomreg_formdata.a, libloomreg_siteconfig.a (lib/ is
-#                              CMAKE_INSTALL_LIBDIR: lib/x86_64-linux-gnu and the like on Debian)
+#   include/loomreg/           formdata.h, siteconfig.h, loomreg_store.h, loomreg_version.h
+#   lib/                       libloomreg_formdata.a, libloomreg_siteconfig.a,
+#                              libloomreg_store.a (lib/ is CMAKE_INSTALL_LIBDIR:
+#                              lib/x86_64-linux-gnu and the like on Debian)
 #   lib/cmake/loomreg/         the package config: find_package(loomreg) gives the imported
-#                              targets loomreg::formdata and loomreg::siteconfig
-#   lib/pkgconfig/             loomreg-formdata.pc, loomreg-siteconfig.pc, for pkg-config
+#                              targets loomreg::formdata, loomreg::siteconfig and loomreg::store
+#   lib/pkgconfig/             loomreg-formdata.pc, loomreg-siteconfig.pc, loomreg-store.pc
 #   share/man/man1/            a page for each program, compressed
 #   share/doc/loomreg/         README.md, the copyright and the Debian changelog, and docs/ with
 #                              the reference pages the README links to
@@ -19,7 +20,7 @@ install(TARGETS loomreg loomreg-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 install(PROGRAMS scripts/loomreg-mkstore scripts/loomreg-save
   DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-install(TARGETS loomreg_formdata loomreg_siteconfig EXPORT loomregTargets
+install(TARGETS loomreg_formdata loomreg_siteconfig loomreg_store EXPORT loomregTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/loomreg)
 # The version as C macros, beside the headers of the libraries.
@@ -34,7 +35,7 @@ list(REMOVE_DUPLICATES LOOMREG_CXX_RUNTIME)
 configure_package_config_file(cmake/loomregConfig.cmake.in
   ${PROJECT_BINARY_DIR}/loomregConfig.cmake
   INSTALL_DESTINATION ${LOOMREG_CMAKE_DIR})
-# The C interface of the two libraries is what consumers rely on: it stays within a major version.
+# The C interface of the libraries is what consumers rely on: it stays within a major version.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/loomregConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/loomregConfig.cmake
@@ -47,9 +48,13 @@ install(FILES ${PROJECT_BINARY_DIR}/loomregConfig.cmake
 # (installs to different prefixes may run at once).
 set(LOOMREG_PC_DESCRIPTION_formdata "URL codec and form-data parsing")
 set(LOOMREG_PC_DESCRIPTION_siteconfig "site configuration readers and path table")
-foreach(library IN ITEMS formdata siteconfig)
+set(LOOMREG_PC_DESCRIPTION_store "read interface of the data store")
+# The store's library reads the path table of the site-configuration library.
+set(LOOMREG_PC_REQUIRES_store "Requires: loomreg-siteconfig = ${PROJECT_VERSION}")
+foreach(library IN ITEMS formdata siteconfig store)
   set(LOOMREG_PC_LIBRARY ${library})
   set(LOOMREG_PC_DESCRIPTION "${LOOMREG_PC_DESCRIPTION_${library}}")
+  set(LOOMREG_PC_REQUIRES "${LOOMREG_PC_REQUIRES_${library}}")
   list(TRANSFORM LOOMREG_CXX_RUNTIME PREPEND -l OUTPUT_VARIABLE LOOMREG_PC_RUNTIME)
   string(JOIN " " LOOMREG_PC_RUNTIME ${LOOMREG_PC_RUNTIME})
   set(prefix @prefix@)

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "list_scan.h"
+#include "list_format.h"
 
 namespace {
 
@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(::ftruncate(fd, 0) == 0);
   Check(::pwrite(fd, list.data(), list.size(), 0) == static_cast<ssize_t>(list.size()));
   Check(::lseek(fd, 0, SEEK_SET) == 0);
-  Check(loomreg::ScanForWord(fd, name, block) == (expected ? 1 : 0));
+  loomreg::WordScan scan = loomreg::ScanForWord(fd, "list", name, block);
+  Check(scan.status.ok() && scan.found == expected);
   return 0;
 }

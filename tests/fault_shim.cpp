@@ -3,9 +3,9 @@
 // "call:path-suffix:nth:errno", e.g. "fsync:Machine/M1:1:EIO": the first fsync() of a file
 // whose path ends in "Machine/M1" fails with EIO. nth 0 fails every matching call. Calls:
 // open (open, open64, openat), write (write, pwrite), fsync (fsync, fdatasync), mkdir (mkdir,
-// mkdirat), and rename (renameat2, matched by the path moved). A descriptor is matched by the
-// path it was opened with, and a name below an open directory by the directory's path and the
-// name. The errno SIGKILL kills the process at that call instead, as a crash or an
+// mkdirat), and
+// rename (renameat2, matched by the path moved). A descriptor is matched by the path it was
+// opened with. The errno SIGKILL kills the process at that call instead, as a crash or an
 // administrator's kill would end it part-way.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -100,26 +100,19 @@ int Opened(int fd, const char* path) {
   return fd;
 }
 
-// `path` as named relative to the directory open at `dir`: the directory's path, '/', and the
-// name, with repeated and trailing slashes taken out, so that a rule's suffix matches however
-// the program splits a path between an open directory and a name below it.
-std::string Resolved(int dir, const char* path) {
-  std::string full = dir != AT_FDCWD && path[0] != '/' && !FdPath(dir).empty()
-                         ? FdPath(dir) + "/" + path
-                         : std::string(path);
-  std::string tidy;
-  for (char c : full) {
-    if (c != '/' || tidy.empty() || tidy.back() != '/') tidy += c;
-  }
-  while (tidy.size() > 1 && tidy.back() == '/') tidy.pop_back();
-  return tidy;
-}
-
 mode_t ModeArg(int flags, va_list args) {
   return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
 }  // namespace
+
+// A name relative to an open directory is matched as the directory's path and the name.
+static std::string Full(int dir, const char* path) {
+  if (dir == AT_FDCWD || path[0] == '/' || FdPath(dir).empty()) return path;
+  std::string full = FdPath(dir);
+  if (!full.ends_with('/')) full += '/';
+  return full + path;
+}
 
 extern "C" {
 
@@ -148,8 +141,7 @@ int openat(int dir, const char* path, int flags, ...) {
   va_start(args, flags);
   mode_t mode = ModeArg(flags, args);
   va_end(args);
-  // A name relative to an open directory is matched as the directory's path and the name.
-  std::string full = Resolved(dir, path);
+  std::string full = Full(dir, path);
   if (ShouldFail("open", full)) return -1;
   static auto real = Next<int (*)(int, const char*, int, ...)>("openat");
   return Opened(real(dir, path, flags, mode), full.c_str());
@@ -186,13 +178,13 @@ int mkdir(const char* path, mode_t mode) {
 }
 
 int mkdirat(int dir, const char* path, mode_t mode) {
-  if (ShouldFail("mkdir", Resolved(dir, path))) return -1;
+  if (ShouldFail("mkdir", Full(dir, path))) return -1;
   static auto real = Next<int (*)(int, const char*, mode_t)>("mkdirat");
   return real(dir, path, mode);
 }
 
 int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) {
-  if (ShouldFail("rename", Resolved(from_dir, from))) return -1;
+  if (ShouldFail("rename", Full(from_dir, from))) return -1;
   static auto real = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(from_dir, from, to_dir, to, flags);
 }

@@ -27,9 +27,9 @@ done
 while read -r file; do
   case $file in "$bindir"/*) ;; *) [ ! -x "$work/prefix/$file" ] || fail "$file is executable" ;; esac
 done <"$manifest"
-for header in formdata.h siteconfig.h; do
-  cmp -s "$source/src/${header%.h}/$header" "$work/prefix/$(grep -m1 "/$header\$" "$manifest")" ||
-    fail "installed $header differs from the source"
+for header in formdata/formdata.h siteconfig/siteconfig.h store/loomreg_store.h; do
+  cmp -s "$source/src/$header" "$work/prefix/$(grep -m1 "/${header#*/}\$" "$manifest")" ||
+    fail "installed ${header#*/} differs from the source"
 done
 grep -qxF "#define LOOMREG_VERSION \"$version\"" \
   "$work/prefix/$(grep -m1 '/loomreg_version.h$' "$manifest")" ||
@@ -39,7 +39,7 @@ grep -qxF "#define LOOMREG_VERSION \"$version\"" \
 
 # The pkg-config files name the prefix they were installed to, and only they are searched.
 export PKG_CONFIG_LIBDIR=$work/prefix/$(dirname "$(grep -m1 '/loomreg-formdata.pc$' "$manifest")")
-for library in formdata siteconfig; do
+for library in formdata siteconfig store; do
   [ "$(pkg-config --modversion "loomreg-$library")" = "$version" ] ||
     fail "pkg-config gives loomreg-$library the version $(pkg-config --modversion "loomreg-$library")"
   [ "$(pkg-config --variable=prefix "loomreg-$library")" = "$work/prefix" ] ||
@@ -72,6 +72,17 @@ out=$(cd "$work" && PATH=/usr/bin:/bin "$prefix/$bindir/loomreg-save" -C site/kv
   fail "installed loomreg-save said: $out"
 [ "$(cat "$work/site/kvrdata/SetValueFile/Twill/TW-0001")" = twill ] || fail "upload not stored"
 (cd "$work/site/kvr" && "$prefix/$bindir/loomreg-check" >/dev/null) || fail "loomreg-check"
+# A link planted among the stored files, for the store's reader to refuse.
+ln -s ../../../twill.set "$work/site/kvrdata/SetValueFile/Twill/link"
+store_consumer_output="data root: ../kvrdata/
+machines: Loom01
+styles: Twill
+files of Loom01: TW-0001
+files of Twill: TW-0001
+history: TW-0001,Twill,BEAM-7,first trial,Loom01
+stamped: yes
+stored: twill
+a link: 1"
 
 # A project of its own finds the package and links the libraries, from C and C++ together and
 # from C alone; and the C program builds without CMake, with the flags pkg-config gives.
@@ -90,6 +101,14 @@ flags=$(pkg-config --define-variable=prefix="$prefix" --cflags --libs loomreg-fo
   fail "cc consumer.c $flags:"$'\n'"$(cat "$work/log")"
 out=$(cd "$work/app" && "$work/consumer_pc") || fail "the consumer built with pkg-config failed"
 [ "$out" = "$consumer_c_output" ] || fail "the consumer built with pkg-config printed: $out"
+flags=$(pkg-config --define-variable=prefix="$prefix" --cflags --libs loomreg-store) ||
+  fail "pkg-config --cflags --libs loomreg-store failed"
+# shellcheck disable=SC2086 # the flags are words
+"$cc" -std=c99 -D_POSIX_C_SOURCE=200809L -Wall -Wextra -Wstrict-prototypes -pedantic -Werror \
+  -o "$work/store_consumer_pc" "$source/tests/install_consumer/store_consumer.c" $flags \
+  >"$work/log" 2>&1 || fail "cc store_consumer.c $flags:"$'\n'"$(cat "$work/log")"
+out=$(cd "$work/site/kvr" && "$work/store_consumer_pc") || fail "store_consumer built with pkg-config failed"
+[ "$out" = "$store_consumer_output" ] || fail "store_consumer built with pkg-config printed: $out"
 for languages in cxx c; do
   consumer=$work/consumer-$languages
   with_cxx=ON
@@ -102,6 +121,8 @@ for languages in cxx c; do
     fail "building the consumer ($languages):"$'\n'"$(cat "$work/log")"
   out=$(cd "$work/app" && "$consumer/consumer_c") || fail "consumer_c ($languages) failed"
   [ "$out" = "$consumer_c_output" ] || fail "consumer_c ($languages) printed: $out"
+  out=$(cd "$work/site/kvr" && "$consumer/store_consumer") || fail "store_consumer ($languages) failed"
+  [ "$out" = "$store_consumer_output" ] || fail "store_consumer ($languages) printed: $out"
 done
 [ ! -e "$work/consumer-c/consumer_cxx" ] || fail "the C-only consumer built C++"
 out=$(cd "$work/app" && "$work/consumer-cxx/consumer_cxx") || fail "consumer_cxx failed"

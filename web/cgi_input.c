@@ -5,6 +5,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include "loomreg_store.h"
+
 int ParseContentLength(const char* text, size_t limit, size_t* length) {
   size_t value = 0;
   int too_large = 0;
@@ -51,15 +53,7 @@ int HasEscapedNul(const char* text, size_t length) {
   return 0;
 }
 
-int IsStoreName(const char* text) {
-  size_t length = strlen(text);
-  if (length == 0 || length > 255 || strcmp(text, ".") == 0 || strcmp(text, "..") == 0) return 0;
-  for (; *text != '\0'; ++text) {
-    unsigned char c = (unsigned char)*text;
-    if (c == '/' || c == ' ' || c < 0x20 || c == 0x7F) return 0;
-  }
-  return 1;
-}
+int IsStoreName(const char* text) { return LoomregIsStoreName(text); }
 
 void WriteHtml(FILE* out, const char* text, size_t length) {
   size_t i;

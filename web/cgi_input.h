@@ -24,8 +24,8 @@ int IsFormContentType(const char* text);
 int HasEscapedNul(const char* text, size_t length);
 
 /* 1 when the text can name one entry of the store's lists as loomreg writes them: 1 to 255
- * bytes, not "." or "..", with no '/', space, control byte or DEL. Names read from a request
- * are checked with this before they become a path. */
+ * bytes, not "." or "..", with no '/', space, control byte or DEL (loomreg_store.h's rule, the
+ * save's). Names read from a request are checked with this before they become a path. */
 int IsStoreName(const char* text);
 
 /* The same origin: 1 when an Origin header value is exactly `own` ("scheme://host[:port]"),

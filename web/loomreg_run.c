@@ -110,10 +110,10 @@ static int ReadRunStatus(const char* directory) {
   char path[PATH_SIZE], text[8];
   size_t length = 0;
   FILE* file;
-  StoreFileState state;
+  LoomregStoreResult state;
   snprintf(path, sizeof path, "%s/TimeExec.dat", directory);
   state = OpenStoreFile(path, &file);
-  if (state != kStoreFileOpen) return RUN_NO_RESULT;
+  if (state != LOOMREG_STORE_OK) return RUN_NO_RESULT;
   length = fread(text, 1, sizeof text, file);
   fclose(file);
   if (length == 3 && memcmp(text, "0\r\n", 3) == 0) return 0;

@@ -4,45 +4,37 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cgi_input.h"
 #include "formdata.h"
+#include "loomreg_store.h"
 #include "page.h"
 #include "siteconfig.h"
 #include "store_files.h"
 
 /* The history page shows this many of the last lines. */
 #define HISTORY_LINES 50
-/* A history line is five fields of at most 255 bytes and its line end, so this much of the end
- * of the history always holds the last HISTORY_LINES lines whole. */
-#define HISTORY_TAIL ((size_t)(HISTORY_LINES + 1) * 1300)
+/* The most bytes of a machine's stamp line a page shows. */
+#define STAMP_SHOWN 599
 /* The machine page looks for a file under at most this many styles. */
 #define STYLE_LIMIT 1000
 
-/* The store path relative to the data root, for the page. */
-static const char* StoreRelative(const char* path) {
-  const char* root = MakeDataRoot();
-  size_t length = strlen(root);
-  return strncmp(path, root, length) == 0 ? path + length : path;
-}
+/* The store the pages read, open while ShowPage runs. */
+static LoomregStore* store;
 
-/* Says on the page that an entry was not read, and why. */
-static void NotShown(const char* path, StoreFileState state) {
+/* Says on the page that the file the store read last was not read, and why: a missing one
+ * reads as empty (no save has written it), and a read that failed part-way is said in place. */
+static void NoteNotShown(LoomregStoreResult state) {
+  if (state == LOOMREG_STORE_OK || state == LOOMREG_STORE_MISSING ||
+      state == LOOMREG_STORE_READ_ERROR || state == LOOMREG_STORE_NO_MEMORY) {
+    return;
+  }
   fputs("<p class=\"note\" id=\"not-shown\">", stdout);
-  WriteHtmlText(stdout, StoreRelative(path));
+  WriteHtmlText(stdout, LoomregStoreLastPath(store));
   fputs(" is ", stdout);
   WriteHtmlText(stdout, StoreFileStateText(state));
   fputs(": it is not shown.</p>\n", stdout);
-}
-
-/* Opens a store file for a page; a missing one reads as empty (no save has written it). Says
- * on the page when the entry is something else. Returns the file or NULL. */
-static FILE* OpenForPage(const char* path) {
-  FILE* file;
-  StoreFileState state = OpenStoreFile(path, &file);
-  if (state != kStoreFileOpen && state != kStoreFileMissing) NotShown(path, state);
-  return file;
 }
 
 static int LinkToPage(const char* page, const char* name) {
@@ -53,29 +45,27 @@ static int LinkToPage(const char* page, const char* name) {
 /* Shows one machine of MachineList: a link to its files and its last stamp, the first line of
  * Machine/MACHINE without the machine's name in front. */
 static int ShowMachine(const char* name, void* context) {
-  char path[PATH_SIZE], stamp[600];
-  FILE* file = NULL;
-  StoreFileState state = kStoreFileMissing;
+  char* stamp = NULL;
+  LoomregStoreResult state;
   (void)context;
   fputs("<li>", stdout);
   if (LinkToPage("machine", name) != 0) return -1;
   fputs(" <span class=\"stamp\">", stdout);
-  if (IsStoreName(name) && JoinPath(path, MachineDir, name) == 0) {
-    state = OpenStoreFile(path, &file);
-  }
-  if (file != NULL && fgets(stamp, sizeof stamp, file) != NULL) {
-    size_t length = strcspn(stamp, "\r\n");
+  state = LoomregStoreMachineStamp(store, name, &stamp);
+  if (stamp != NULL) {
+    size_t length = strlen(stamp);
     size_t skip = strlen(name) + 1;
+    if (length > STAMP_SHOWN) length = STAMP_SHOWN;
     /* A stamp names its machine first; show what follows, or the whole line if it does not. */
     if (length < skip || strncmp(stamp, name, skip - 1) != 0 || stamp[skip - 1] != ',') skip = 0;
     WriteHtml(stdout, stamp + skip, length - skip);
-  } else if (state == kStoreFileLink || state == kStoreFileOther) {
+  } else if (state == LOOMREG_STORE_LINK || state == LOOMREG_STORE_NOT_REGULAR) {
     fputs("stamp not shown: ", stdout);
     WriteHtmlText(stdout, StoreFileStateText(state));
   } else {
     fputs("no stamp", stdout);
   }
-  if (file != NULL) fclose(file);
+  LoomregStoreFreeText(stamp);
   fputs("</span></li>\n", stdout);
   return 0;
 }
@@ -90,13 +80,7 @@ static int ShowStyleLink(const char* word, void* context) {
 
 /* 1 when SetValueFile/STYLE/NAME is a stored file. */
 static int IsStored(const char* style, const char* name) {
-  char path[PATH_SIZE];
-  struct stat st;
-  if (!IsStoreName(style) || !IsStoreName(name)) return 0;
-  if (snprintf(path, sizeof path, "%s%s/%s", SetValueFileDir, style, name) >= (int)sizeof path) {
-    return 0;
-  }
-  return lstat(path, &st) == 0 && S_ISREG(st.st_mode);
+  return LoomregStoreHasFile(store, style, name) == LOOMREG_STORE_OK;
 }
 
 static int LinkToFile(const char* style, const char* name, const char* text) {
@@ -104,23 +88,11 @@ static int LinkToFile(const char* style, const char* name, const char* text) {
   return WriteLink(pair, 3, text);
 }
 
-/* The styles a file of a machine may be stored under, read from KindList. */
+/* The styles a file of a machine may be stored under: the first STYLE_LIMIT words of KindList. */
 typedef struct {
-  char** names;
+  LoomregStoreList list;
   size_t count;
 } StyleSet;
-
-static int AddStyle(const char* word, void* context) {
-  StyleSet* set = context;
-  char** larger;
-  if (set->count == STYLE_LIMIT) return 1;
-  larger = realloc(set->names, (set->count + 1) * sizeof *larger);
-  if (larger == NULL) return -1;
-  set->names = larger;
-  if ((set->names[set->count] = strdup(word)) == NULL) return -1;
-  ++set->count;
-  return 0;
-}
 
 /* A file name of a list, linked to its stored file: under the style of a style page, or under
  * every style that holds it for a machine page. */
@@ -140,7 +112,7 @@ static int ShowFile(const char* word, void* context) {
     }
   } else {
     for (i = 0; i < links->styles->count; ++i) {
-      const char* style = links->styles->names[i];
+      const char* style = links->styles->list.items[i].text;
       if (!IsStored(style, word)) continue;
       if (found > 0) fputs(" ", stdout);
       if (LinkToFile(style, word, found == 0 ? word : style) != 0) return -1;
@@ -155,49 +127,50 @@ static int ShowFile(const char* word, void* context) {
   return 0;
 }
 
-/* A page listing the words of one list file in an element with the given id. */
-static int ListPage(const char* title, const char* path, const char* id,
-                    int (*visit)(const char*, void*), void* context) {
-  FILE* list;
+/* A page listing the words of one list, as the store read them (`state`, `words`), in an
+ * element with the given id. Frees the words. */
+static int ListPage(const char* title, LoomregStoreResult state, LoomregStoreList* words,
+                    const char* id, int (*visit)(const char*, void*), void* context) {
+  size_t i;
+  int failed = state == LOOMREG_STORE_READ_ERROR || state == LOOMREG_STORE_NO_MEMORY;
   PageStart(200, "OK", title);
-  list = OpenForPage(path);
+  NoteNotShown(state);
   printf("<ul id=\"%s\">\n", id);
-  if (list != NULL) {
-    if (ForEachWord(list, visit, context) < 0) fputs("<li>(read error)</li>\n", stdout);
-    fclose(list);
+  for (i = 0; i < words->count; ++i) {
+    if (visit(words->items[i].text, context) < 0) {
+      failed = 1;
+      break;
+    }
   }
+  if (failed) fputs("<li>(read error)</li>\n", stdout);
   fputs("</ul>\n", stdout);
   PageEnd();
+  LoomregStoreFreeList(words);
   return 0;
 }
 
 static int FilesPage(int machine, const char* name) {
-  char path[PATH_SIZE], kinds[PATH_SIZE];
   char* title;
-  StyleSet styles = {NULL, 0};
+  StyleSet styles = {{NULL, 0}, 0};
   FileLinks links = {NULL, &styles};
-  size_t i;
+  LoomregStoreList files;
+  LoomregStoreResult state;
   if (!IsStoreName(name)) return ErrorPage(400, "Bad Request", "That is not a name of the store.");
-  if (JoinPath(path, machine ? MachineFDir : StyleFileDir, name) != 0 ||
-      JoinPath(kinds, StyleListDir, "KindList") != 0) {
-    return ErrorPage(500, "Internal Server Error", "The store's paths are too long.");
-  }
   title = malloc(strlen(name) + 20);
   if (title == NULL) return ErrorPage(500, "Internal Server Error", "Out of memory.");
   sprintf(title, "Files of %s %s", machine ? "machine" : "style", name);
   if (machine) {
-    FILE* kind_list;
-    StoreFileState state = OpenStoreFile(kinds, &kind_list);
-    if (state == kStoreFileOpen) {
-      ForEachWord(kind_list, AddStyle, &styles);
-      fclose(kind_list);
+    state = LoomregStoreStyles(store, &styles.list);
+    if (state == LOOMREG_STORE_OK || state == LOOMREG_STORE_READ_ERROR) {
+      styles.count = styles.list.count < STYLE_LIMIT ? styles.list.count : STYLE_LIMIT;
     }
+    state = LoomregStoreMachineFiles(store, name, &files);
   } else {
     links.style = name;
+    state = LoomregStoreStyleFiles(store, name, &files);
   }
-  ListPage(title, path, "files", ShowFile, &links);
-  for (i = 0; i < styles.count; ++i) free(styles.names[i]);
-  free(styles.names);
+  ListPage(title, state, &files, "files", ShowFile, &links);
+  LoomregStoreFreeList(&styles.list);
   free(title);
   return 0;
 }
@@ -231,80 +204,49 @@ static void HistoryRow(const char* line, size_t length) {
 
 /* The last HISTORY_LINES lines of the save history, newest first. */
 static int HistoryPage(void) {
-  char path[PATH_SIZE];
-  char* tail;
-  size_t length = 0, start = 0, end;
-  long size;
-  FILE* history;
-  if (JoinPath(path, SetValueFileListDir, "SetValueList") != 0) {
-    return ErrorPage(500, "Internal Server Error", "The store's paths are too long.");
+  LoomregStoreList lines;
+  size_t i;
+  LoomregStoreResult state = LoomregStoreHistory(store, HISTORY_LINES, &lines);
+  if (state == LOOMREG_STORE_NO_MEMORY) {
+    return ErrorPage(500, "Internal Server Error", "Out of memory.");
   }
-  tail = malloc(HISTORY_TAIL + 1);
-  if (tail == NULL) return ErrorPage(500, "Internal Server Error", "Out of memory.");
   PageStart(200, "OK", "Save history");
-  history = OpenForPage(path);
-  if (history != NULL) {
-    if (fseek(history, 0, SEEK_END) == 0 && (size = ftell(history)) >= 0) {
-      long from = size > (long)HISTORY_TAIL ? size - (long)HISTORY_TAIL : 0;
-      if (fseek(history, from, SEEK_SET) == 0) length = fread(tail, 1, HISTORY_TAIL, history);
-      /* Read from the middle of the file, the first line is a part of one: skip it. */
-      if (from > 0) {
-        while (start < length && tail[start] != '\n') ++start;
-        if (start < length) ++start;
-      }
-    }
-    fclose(history);
-  }
+  NoteNotShown(state);
   fputs(
       "<table id=\"history\">\n<thead><tr><th>File name</th><th>Style</th><th>Beam</th>"
       "<th>Comment</th><th>Machine</th><th>Note</th></tr></thead>\n<tbody>\n",
       stdout);
-  /* From the last line backwards, at most HISTORY_LINES of them. */
-  end = length;
-  {
-    size_t shown = 0;
-    while (end > start && shown < HISTORY_LINES) {
-      size_t line_end = end, line_start;
-      if (tail[line_end - 1] == '\n') --line_end;
-      line_start = line_end;
-      while (line_start > start && tail[line_start - 1] != '\n') --line_start;
-      end = line_start;
-      {
-        size_t text_end = line_end;
-        if (text_end > line_start && tail[text_end - 1] == '\r') --text_end;
-        HistoryRow(tail + line_start, text_end - line_start);
-        ++shown;
-      }
-    }
-  }
+  for (i = 0; i < lines.count; ++i) HistoryRow(lines.items[i].text, lines.items[i].length);
   fputs("</tbody>\n</table>\n", stdout);
   PageEnd();
-  free(tail);
+  LoomregStoreFreeList(&lines);
   return 0;
 }
 
 /* The stored bytes of SetValueFile/STYLE/NAME, as plain text. */
 static int StoredFilePage(const char* style, const char* name) {
-  char path[PATH_SIZE], buffer[8192];
-  FILE* file;
-  StoreFileState state;
+  char buffer[8192];
+  FILE* file = NULL;
+  LoomregStoreResult state;
   size_t got;
+  int fd;
   if (!IsStoreName(style) || !IsStoreName(name)) {
     return ErrorPage(400, "Bad Request", "That is not a name of the store.");
   }
-  if (snprintf(path, sizeof path, "%s%s/%s", SetValueFileDir, style, name) >= (int)sizeof path) {
-    return ErrorPage(500, "Internal Server Error", "The store's paths are too long.");
+  state = LoomregStoreOpenFile(store, style, name, &fd);
+  if (state == LOOMREG_STORE_OK && (file = fdopen(fd, "rb")) == NULL) {
+    close(fd);
+    state = LOOMREG_STORE_OPEN_ERROR;
   }
-  state = OpenStoreFile(path, &file);
-  if (state == kStoreFileMissing) {
+  if (state == LOOMREG_STORE_MISSING) {
     return ErrorPage(404, "Not Found", "No file of that name is stored under that style.");
   }
-  if (state != kStoreFileOpen) {
+  if (state != LOOMREG_STORE_OK) {
+    int refused = state == LOOMREG_STORE_LINK || state == LOOMREG_STORE_NOT_REGULAR;
     char why[PATH_SIZE + 100];
-    snprintf(why, sizeof why, "%s is %s: it is not shown.", StoreRelative(path),
+    snprintf(why, sizeof why, "%s is %s: it is not shown.", LoomregStoreLastPath(store),
              StoreFileStateText(state));
-    return ErrorPage(state == kStoreFileError ? 500 : 403,
-                     state == kStoreFileError ? "Internal Server Error" : "Forbidden", why);
+    return ErrorPage(refused ? 403 : 500, refused ? "Forbidden" : "Internal Server Error", why);
   }
   fputs("Status: 200 OK\r\n", stdout);
   SecurityHeaders();
@@ -322,11 +264,15 @@ static int SaveFormPage(void) {
 }
 
 static int StylesPage(void) {
-  char styles[PATH_SIZE];
-  if (JoinPath(styles, StyleListDir, "KindList") != 0) {
-    return ErrorPage(500, "Internal Server Error", "The store's paths are too long.");
-  }
-  return ListPage("Styles", styles, "styles", ShowStyleLink, NULL);
+  LoomregStoreList styles;
+  LoomregStoreResult state = LoomregStoreStyles(store, &styles);
+  return ListPage("Styles", state, &styles, "styles", ShowStyleLink, NULL);
+}
+
+static int MachinesPage(void) {
+  LoomregStoreList machines;
+  LoomregStoreResult state = LoomregStoreMachines(store, &machines);
+  return ListPage("Machines", state, &machines, "machines", ShowMachine, NULL);
 }
 
 int ShowPage(void) {
@@ -334,6 +280,7 @@ int ShowPage(void) {
   char* text = strdup(query != NULL ? query : "");
   const char* page;
   PairList pairs;
+  LoomregStoreResult opened;
   int result;
   if (text == NULL) return ErrorPage(500, "Internal Server Error", "Out of memory.");
   InitPairList(&pairs);
@@ -345,10 +292,12 @@ int ShowPage(void) {
   BuildPathTable();
   if (*page == '\0') {
     result = SaveFormPage();
-  } else if (!PathTableIsComplete()) {
-    result = ErrorPage(500, "Internal Server Error", "The store's paths are too long.");
+  } else if ((opened = LoomregStoreOpen(&store)) != LOOMREG_STORE_OK) {
+    result = ErrorPage(
+        500, "Internal Server Error",
+        opened == LOOMREG_STORE_BAD_TABLE ? "The store's paths are too long." : "Out of memory.");
   } else if (strcmp(page, "machines") == 0) {
-    result = ListPage("Machines", MachineListFile, "machines", ShowMachine, NULL);
+    result = MachinesPage();
   } else if (strcmp(page, "styles") == 0) {
     result = StylesPage();
   } else if (strcmp(page, "history") == 0) {
@@ -360,6 +309,8 @@ int ShowPage(void) {
   } else {
     result = ErrorPage(404, "Not Found", "There is no such page.");
   }
+  LoomregStoreClose(store);
+  store = NULL;
   FreePairList(&pairs);
   free(text);
   return result;

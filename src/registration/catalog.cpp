@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "list_scan.h"
+#include "list_format.h"
 #include "machine_stamp.h"
 #include "registration.h"
 
@@ -42,9 +42,9 @@ Result<Scanned> ScanList(const Fd& fd, const std::string& path, std::string_view
   }
   Scanned scanned;
   if (st.st_size > static_cast<off_t>(kScanBlock)) {
-    int result = ScanForWord(fd.get(), name);
-    if (result < 0) return Status::SystemError("cannot read", path, errno);
-    scanned.found = result == 1;
+    WordScan scan = ScanForWord(fd.get(), path, name);
+    if (!scan.status.ok()) return scan.status;
+    scanned.found = scan.found;
     return scanned;
   }
   Result<std::string> text = ReadUpTo(fd.get(), path, static_cast<std::size_t>(st.st_size));
@@ -62,7 +62,7 @@ int ToResult(const Status& status) { return status.ok() ? 0 : -1; }
 }  // namespace
 
 Status AppendLine(const Place& list, std::string_view text) {
-  return WriteFile(list, OpenMode::kAppend, Line(text));
+  return AppendLineToFile(list, Line(text));
 }
 
 Status AddIfAbsent(const Place& list, std::string_view name) {
@@ -110,7 +110,7 @@ Status AppendHistory(const Place& history, std::string_view file, std::string_vi
 }
 
 Status WriteStamp(const Place& stamp, std::string_view machine, std::time_t when) {
-  return WriteFile(stamp, OpenMode::kRewrite, MachineStampText(machine, when));
+  return RewriteFile(stamp, MachineStampText(machine, when));
 }
 
 }  // namespace loomreg

@@ -8,7 +8,7 @@
 #include <csignal>
 #include <string>
 
-#include "list_scan.h"
+#include "list_format.h"
 #include "registration.h"
 #include "test_support.h"
 

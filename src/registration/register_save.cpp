@@ -125,10 +125,13 @@ class SaveDirectories {
   // Opens the directory at `dir`, read-only when it can so that it can be flushed too.
   void Open(const Place& dir, bool flushable) {
     place_ = dir;
+    // Named without its closing '/', as the directory's own path is shown.
+    Place named = dir;
+    if (named.name.size() > 1 && named.name.ends_with('/')) named.name.pop_back();
     constexpr int kFlags = O_DIRECTORY | O_CLOEXEC;
-    if (flushable) fd_ = Fd(OpenRetrying(dir, O_RDONLY | O_NONBLOCK | kFlags));
+    if (flushable) fd_ = Fd(OpenRetrying(named, O_RDONLY | O_NONBLOCK | kFlags));
     flushable_ = fd_.valid();
-    if (!fd_.valid()) fd_ = Fd(OpenRetrying(dir, O_PATH | kFlags));
+    if (!fd_.valid()) fd_ = Fd(OpenRetrying(named, O_PATH | kFlags));
   }
   // `place` named below the open directory, when it lies inside it.
   void Rebase(Place& place) const {

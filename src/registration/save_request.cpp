@@ -150,10 +150,9 @@ Status CheckRequest(const Store& store, const SaveRequest& r) {
   }
   if (Status s = store.CheckTable(); !s.ok()) return s;
   SavePaths paths = BuildSavePaths(store, r);
-  for (const Place* place :
-       {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list, &paths.file_list,
-        &paths.style_dir, &paths.upload, &paths.stored, &paths.kind_list, &paths.style_files,
-        &paths.stamp}) {
+  for (const Place* place : {&paths.lock, &paths.history, &paths.machine_files, &paths.machine_list,
+                             &paths.file_list, &paths.style_dir, &paths.upload, &paths.stored,
+                             &paths.kind_list, &paths.style_files, &paths.stamp}) {
     const std::string& path = place->shown;
     if (path.size() > kMaxBytes) {
       return Status::Error("path " + QuoteForMessage(path) + LengthText(path.size()));

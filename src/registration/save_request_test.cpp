@@ -58,7 +58,8 @@ TEST(ParseCommandLineTest, RecognisesTheProgramNameFirst) {
 
 TEST(ParseCommandLineTest, RefusesTooFewOrTooShortWords) {
   EXPECT_FALSE(Parse({}).refusal.ok());
-  EXPECT_TRUE(Parse({kSix.begin(), kSix.begin() + 5}).refusal.message().ends_with("; see loomreg --help"));
+  EXPECT_TRUE(
+      Parse({kSix.begin(), kSix.begin() + 5}).refusal.message().ends_with("; see loomreg --help"));
   std::vector<std::string> words = kSix;
   words[2] = "beam_arg";
   EXPECT_NE(Parse(words).refusal.message().find("shorter than its key"), std::string::npos);
@@ -67,7 +68,8 @@ TEST(ParseCommandLineTest, RefusesTooFewOrTooShortWords) {
       "\"loomreg\" holds no \"=\", so it is taken for the program's name: the six words (file "
       "name, style, beam, comment, machine, top beam) must follow it, the first beginning with "
       "\"filename_arg=\", and ";
-  EXPECT_EQ(Parse({"loomreg"}).refusal.message(), name_first + "0 words follow it; see loomreg --help");
+  EXPECT_EQ(Parse({"loomreg"}).refusal.message(),
+            name_first + "0 words follow it; see loomreg --help");
   words = {kSix.begin(), kSix.begin() + 5};
   words.insert(words.begin(), "loomreg");
   EXPECT_EQ(Parse(words).refusal.message(), name_first + "5 words follow it; see loomreg --help");

@@ -137,6 +137,22 @@ Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t und
   return failed;
 }
 
+Result<struct stat> LinkStatus(const Place& place) {
+  struct stat st;
+  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return Status::SystemError("cannot look at", place.shown, errno);
+  }
+  return st;
+}
+
+Result<struct stat> FileStatus(const Place& place) {
+  struct stat st;
+  if (::fstatat(place.dir, place.name.c_str(), &st, 0) != 0) {
+    return Status::SystemError("cannot look at", place.shown, errno);
+  }
+  return st;
+}
+
 std::string_view FileTypeText(mode_t mode) {
   if (S_ISREG(mode)) return "a regular file";
   if (S_ISLNK(mode)) return "a symbolic link";
@@ -196,33 +212,6 @@ Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit) {
   return out;
 }
 
-Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
-  struct stat st;
-  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
-    return regular;
-  }
-  if (st.st_size > 0) {
-    // Under the store lock, which a save holds, no other append comes between this read and
-    // the write.
-    char last = 0;
-    ssize_t got;
-    do {
-      got = ::pread(fd, &last, 1, st.st_size - 1);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return Status::SystemError("cannot read", path, errno);
-    if (got == 1) return AppendLineAfter(fd, path, line, st.st_size, last);
-  }
-  return AppendLineAfter(fd, path, line, st.st_size, std::nullopt);
-}
-
-Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
-                       std::optional<char> last) {
-  std::string data;
-  if (last && *last != '\n' && *last != '\r') data = "\r\n";
-  data += line;
-  return WriteOnce(fd, path, data, size);
-}
-
 Status SyncFd(int fd, std::string_view path) {
   if (::fsync(fd) == 0 || errno == EINVAL) return {};
   return Status::SystemError("cannot flush", path, errno);
@@ -247,10 +236,14 @@ Status SyncParentDirectory(const Place& place) {
 
 namespace {
 
-// Overwrites the file, of `old_size` bytes before, from its start and cuts off any longer old
-// content. A stamp rewritten with text of the same length is thus never empty, not even for a
-// moment.
-Status Rewrite(int fd, std::string_view path, std::string_view data, off_t old_size) {
+// Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
+// with text of the same length is thus never empty, not even for a moment.
+Status Rewrite(int fd, std::string_view path, std::string_view data) {
+  // The size before the write tells whether anything lies beyond the new text: no second fstat.
+  struct stat st;
+  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
+    return regular;
+  }
   ssize_t written;
   do {
     written = ::pwrite(fd, data.data(), data.size(), 0);
@@ -259,7 +252,7 @@ Status Rewrite(int fd, std::string_view path, std::string_view data, off_t old_s
   if (written != static_cast<ssize_t>(data.size())) {
     return ShortWrite(fd, path, data, written, 0);
   }
-  if (old_size > static_cast<off_t>(data.size()) &&
+  if (st.st_size > static_cast<off_t>(data.size()) &&
       ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
     return Status::SystemError("cannot write", path, errno);
   }
@@ -268,19 +261,18 @@ Status Rewrite(int fd, std::string_view path, std::string_view data, off_t old_s
 
 }  // namespace
 
-Status WriteFile(const Place& place, OpenMode mode, std::string_view data, Durability durability) {
+Status RewriteFile(const Place& place, std::string_view data, Durability durability) {
+  return WriteFile(place, OpenMode::kRewrite, data, Rewrite, durability);
+}
+
+Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileWriter write,
+                 Durability durability) {
   Result<OpenedFile> opened = OpenFile(place, mode);
   if (!opened.ok()) return opened.status();
   const Fd& fd = opened->fd;
   const bool created = opened->created;
   const std::string& path = place.shown;
-  struct stat st = {};
-  Status written =
-      mode == OpenMode::kRewrite ? RequireRegular(fd.get(), "cannot write", path, &st) : Status();
-  if (written.ok()) {
-    written = mode == OpenMode::kRewrite ? Rewrite(fd.get(), path, data, st.st_size)
-                                         : AppendLineTo(fd.get(), path, data);
-  }
+  Status written = write(fd.get(), path, data);
   if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
     if (created) (void)::unlinkat(place.dir, place.name.c_str(), 0);

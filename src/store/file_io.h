@@ -55,23 +55,27 @@ class [[nodiscard]] Status {
   bool timed_out_ = false;
 };
 
-// A value, or the Status that says why there is none.
+// A value, or the Status that says why there is none: the result of a fallible operation that
+// yields something.
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}            // NOLINT: a value converts implicitly
+  Result(T value) : value_(std::move(value)) {}  // NOLINT: a value converts implicitly
+  // A failure: `failure` is never ok.
   Result(Status failure) : status_(std::move(failure)) {}  // NOLINT: so does a failure
 
-  bool ok() const { return status_.ok(); }
+  bool ok() const { return value_.has_value(); }
   const Status& status() const { return status_; }
-  T& value() { return value_; }
-  const T& value() const { return value_; }
-  T* operator->() { return &value_; }
-  const T* operator->() const { return &value_; }
+  T& value() { return *value_; }
+  const T& value() const { return *value_; }
+  T& operator*() { return *value_; }
+  const T& operator*() const { return *value_; }
+  T* operator->() { return &*value_; }
+  const T* operator->() const { return &*value_; }
 
  private:
-  T value_{};
   Status status_;
+  std::optional<T> value_;
 };
 
 // A file or directory named relative to a directory held open (or to the working directory,
@@ -107,6 +111,8 @@ class Fd {
   Status Close(std::string_view action, std::string_view path);
   // Closes the descriptor, where a failed close changes nothing.
   void Reset();
+  // Gives the descriptor up to the caller, who closes it.
+  int Release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_ = -1;
@@ -144,15 +150,11 @@ Result<OpenedFile> OpenFile(const Place& place, OpenMode mode);
 // error (EFBIG, ENOSPC...) that cut the first write short.
 Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size);
 
-// Appends `line` to the regular file open at `fd` with O_APPEND, in one write. When the file's
-// last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
-// never glued to an unterminated last one. Not a regular file: nothing is written.
-Status AppendLineTo(int fd, std::string_view path, std::string_view line);
-
-// The write of AppendLineTo, for a caller that has read the regular file open at `fd` to its
-// end already: `size` is its size, and `last` its last byte (none for an empty file).
-Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
-                       std::optional<char> last);
+// The status of `place` itself (a link is not followed), or why there is none: "cannot look at
+// PATH: <error>".
+Result<struct stat> LinkStatus(const Place& place);
+// The status of what `place` names, links followed.
+Result<struct stat> FileStatus(const Place& place);
 
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);
@@ -181,12 +183,19 @@ Status SyncPlace(const Place& place);
 // Flushes the directory holding `place`, making a new or renamed entry in it durable.
 Status SyncParentDirectory(const Place& place);
 
-// Opens, writes, flushes and closes: the body of every "write this text to that file" operation.
-// kAppend adds `data` at the end as AppendLineTo does; kRewrite overwrites the file from its start
-// and cuts off what lies beyond, so that a file rewritten with text of the same length is never
-// seen empty.
-Status WriteFile(const Place& place, OpenMode mode, std::string_view data,
+// How WriteFile puts `data` into the file open at `fd` (`path` names it in messages).
+using FileWriter = Status (*)(int fd, std::string_view path, std::string_view data);
+
+// Opens `place` by `mode`, has `write` put `data` there, flushes and closes: the body of every
+// "write this text to that file" operation. A file this call created and could not fill is
+// removed again.
+Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileWriter write,
                  Durability durability = Durability::kDurable);
+
+// WriteFile with kRewrite: overwrites the regular file from its start and cuts off what lies
+// beyond, so that a file rewritten with text of the same length is never seen empty.
+Status RewriteFile(const Place& place, std::string_view data,
+                   Durability durability = Durability::kDurable);
 
 }  // namespace loomreg
 

@@ -1,4 +1,4 @@
-#include "list_scan.h"
+#include "list_format.h"
 
 #include <unistd.h>
 
@@ -85,20 +85,12 @@ bool WindowHasWord(std::string_view window, std::string_view name, bool list_sta
 
 }  // namespace
 
-bool IsListWord(std::string_view name) {
-  if (name.empty() || name.size() > kMaxWord) return false;
-  for (unsigned char c : name) {
-    if (IsListSpace(c)) return false;
-  }
-  return true;
-}
-
 bool TextHasWord(std::string_view text, std::string_view name) {
   return IsListWord(name) && WindowHasWord(text, name, true, true);
 }
 
-int ScanForWord(int fd, std::string_view name, std::size_t block) {
-  if (!IsListWord(name)) return 0;
+WordScan ScanForWord(int fd, std::string_view path, std::string_view name, std::size_t block) {
+  if (!IsListWord(name)) return {};
   block = std::max<std::size_t>(block, 1);
   // The window is the tail kept from the last block (the last n + 1 bytes, so that a hit across
   // the seam can be judged with its left neighbour) followed by the next block.
@@ -110,12 +102,12 @@ int ScanForWord(int fd, std::string_view name, std::size_t block) {
     ssize_t got = ::read(fd, buffer.get() + have, block);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return -1;
+      return {false, Status::SystemError("cannot read", path, errno)};
     }
     std::size_t len = have + static_cast<std::size_t>(got);
     bool list_end = got == 0;
-    if (WindowHasWord({buffer.get(), len}, name, list_start, list_end)) return 1;
-    if (list_end) return 0;
+    if (WindowHasWord({buffer.get(), len}, name, list_start, list_end)) return {true, {}};
+    if (list_end) return {};
     std::size_t keep = std::min(len, keep_max);
     if (keep < len) {
       std::memmove(buffer.get(), buffer.get() + len - keep, keep);

@@ -1,9 +1,11 @@
-#include "list_scan.h"
+#include "list_format.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,13 +31,14 @@ bool ReferenceHasWord(std::string_view text, std::string_view name) {
   return false;
 }
 
+// 1 when found, 0 when not, -1 on a read error.
 int ScanFile(const std::string& text, std::string_view name, std::size_t block) {
   testing::TempDir dir;
   testing::WriteFile(dir / "list", text);
   int fd = ::open((dir / "list").c_str(), O_RDONLY);
-  int result = ScanForWord(fd, name, block);
+  WordScan scan = ScanForWord(fd, "list", name, block);
   ::close(fd);
-  return result;
+  return !scan.status.ok() ? -1 : scan.found ? 1 : 0;
 }
 
 TEST(ListScanTest, MatchesWholeWordsOnly) {
@@ -116,7 +119,10 @@ TEST(ListScanTest, FindsNamesAnywhereInLargeLists) {
 TEST(ListScanTest, ReportsReadErrors) {
   testing::TempDir dir;
   int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-  EXPECT_EQ(ScanForWord(fd, "x"), -1);
+  WordScan scan = ScanForWord(fd, "dir", "x");
+  EXPECT_FALSE(scan.found);
+  EXPECT_EQ(scan.status.error(), EISDIR);
+  EXPECT_EQ(scan.status.message(), "cannot read dir: " + std::string(std::strerror(EISDIR)));
   ::close(fd);
 }
 

@@ -14,6 +14,8 @@ std::optional<std::string_view> NameFault(std::string_view name) {
   return std::nullopt;
 }
 
-bool IsReservedStyle(std::string_view style) { return style == kSharedUploadName || style == kFileListName; }
+bool IsReservedStyle(std::string_view style) {
+  return style == kSharedUploadName || style == kFileListName;
+}
 
 }  // namespace loomreg

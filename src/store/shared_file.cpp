@@ -29,6 +29,23 @@ mode_t CurrentUmask() {
   return mask;
 }
 
+std::string DraftName() {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // Seeded by the process and the time, so that processes creating at once draw apart.
+  static std::uint64_t state =
+      static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::string suffix(6, 'X');
+  for (char& c : suffix) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    c = kLetters[state % (sizeof kLetters - 1)];
+  }
+  return std::string(kRepairTempPrefix) + suffix;
+}
+
 namespace {
 
 // A temporary file in the directory open at `dir`, removed again unless it was linked into
@@ -37,7 +54,7 @@ class Draft {
  public:
   Draft(int dir, std::string_view shown_dir) : dir_(dir) {
     for (int attempt = 0; attempt < 100 && !fd_.valid(); ++attempt) {
-      name_ = std::string(kRepairTempPrefix) + RandomSuffix();
+      name_ = DraftName();
       fd_ = Fd(::openat(dir_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         0600));
       if (!fd_.valid() && errno != EEXIST) break;
@@ -56,23 +73,6 @@ class Draft {
   const std::string& shown() const { return shown_; }
 
  private:
-  static std::string RandomSuffix() {
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    // Seeded by the process and the time, so that processes creating at once draw apart.
-    static std::uint64_t state =
-        static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::string suffix(6, 'X');
-    for (char& c : suffix) {
-      state ^= state << 13;
-      state ^= state >> 7;
-      state ^= state << 17;
-      c = kLetters[state % (sizeof kLetters - 1)];
-    }
-    return suffix;
-  }
-
   int dir_;
   std::string name_, shown_;
   Fd fd_;
@@ -122,8 +122,8 @@ Status CreateSharedFile(const Place& place, std::string_view content) {
   if (int err = PublishNoReplace(dir.get(), draft.name(), name)) {
     return Status::SystemError("cannot create", place.shown, err);
   }
-  if (Status s = SyncFd(dir.get(), parent.shown); !s.ok()) return s;
-  return dir.Close("cannot flush", parent.shown);
+  // The draft's name goes as `draft` ends, before `dir` is closed.
+  return SyncFd(dir.get(), parent.shown);
 }
 
 bool MayOpenForWriting(uid_t uid, const struct stat& st) {

@@ -29,6 +29,10 @@ mode_t CurrentUmask();
 // a file already there fails with error() EEXIST.
 Status CreateSharedFile(const Place& place, std::string_view content);
 
+// A name for a temporary file: kRepairTempPrefix and six random letters and digits, drawn
+// apart for processes that create at once.
+std::string DraftName();
+
 // Whether the user `uid`, with the groups the user database gives it, may open a file of
 // status `st` for reading and writing by its permission bits. Root always may.
 bool MayOpenForWriting(uid_t uid, const struct stat& st);

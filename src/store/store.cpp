@@ -65,7 +65,8 @@ Status Store::CheckTable() const {
 
 std::vector<std::pair<std::string_view, std::string>> Store::Table() const {
   std::vector<std::pair<std::string_view, std::string>> table;
-  for (const PathTableEntry& entry : PathTableEntries()) table.emplace_back(entry.name, Shown(entry.below));
+  for (const PathTableEntry& entry : PathTableEntries())
+    table.emplace_back(entry.name, Shown(entry.below));
   return table;
 }
 
@@ -73,7 +74,16 @@ Place Store::At(std::string_view below) const {
   // A root that could not be opened leaves each path to be looked up as it is shown: the
   // operation then fails, naming the file, with the system's reason for the root.
   if (!root_fd_.valid()) return Place::FromWorkingDirectory(Shown(below));
-  return {root_fd_.get(), below.empty() ? "." : std::string(below), Shown(below)};
+  std::string name(below.empty() ? "." : below);
+  // A directory path's last '/' would make a look-up of a file there follow a link.
+  if (name.size() > 1 && name.back() == '/') name.pop_back();
+  return {root_fd_.get(), std::move(name), Shown(below)};
+}
+
+Place Store::Locate(std::string_view shown) const {
+  if (!shown.starts_with(root_)) return Place::FromWorkingDirectory(std::string(shown));
+  shown.remove_prefix(root_.size());
+  return At(shown);
 }
 
 const std::string& Store::WorkingDirectory() const {
@@ -124,12 +134,15 @@ const std::string& Store::Origin() const {
   return *(origin_ = text);
 }
 
+std::string Store::MissingHint() const {
+  return "; " + Origin() +
+         ": run in the application directory, or create the store with loomreg-mkstore " +
+         EscapeForLine(WorkingDirectory());
+}
+
 Status Store::ExplainMissing(const Status& failure) const {
   if (failure.error() != ENOENT) return failure;
-  return failure.With("; " + Origin() +
-                      ": run in the application directory, or create the store with "
-                      "loomreg-mkstore " +
-                      EscapeForLine(WorkingDirectory()));
+  return failure.With(MissingHint());
 }
 
 Status Store::ExplainLockAccess(const Status& failure, std::string_view program) const {
@@ -140,11 +153,11 @@ Status Store::ExplainLockAccess(const Status& failure, std::string_view program)
       !S_ISREG(st.st_mode)) {
     return failure;
   }
-  return failure.With("; " + std::string(program) + " runs as " +
-                      EscapeForLine(UserText(::geteuid())) + ", and the lock file is owned by " +
-                      EscapeForLine(OwnerText(st.st_uid, st.st_gid)) + " with mode " +
-                      ModeText(st.st_mode) + ": mend it with loomreg-check --repair, run as root in " +
-                      EscapeForLine(WorkingDirectory()));
+  return failure.With(
+      "; " + std::string(program) + " runs as " + EscapeForLine(UserText(::geteuid())) +
+      ", and the lock file is owned by " + EscapeForLine(OwnerText(st.st_uid, st.st_gid)) +
+      " with mode " + ModeText(st.st_mode) +
+      ": mend it with loomreg-check --repair, run as root in " + EscapeForLine(WorkingDirectory()));
 }
 
 }  // namespace loomreg

@@ -35,6 +35,10 @@ class Store {
   Place At(std::string_view below) const;
   // The path messages show for `below`: the data root as the path table gives it, and `below`.
   std::string Shown(std::string_view below) const { return root_ + std::string(below); }
+  // The store's paths as messages and reports show them: paths() with the data root before each.
+  StorePaths ShownPaths() const { return StorePaths::FromTable(root_); }
+  // The file a shown path names (one that Shown or ShownPaths formed), below the open root.
+  Place Locate(std::string_view shown) const;
 
   // "the data root is /srv/kvrdata/, from /srv/www/kvr/KVR_PATH.inf", or, for a site whose
   // settings file is missing or unreadable, that the root is the default and why.
@@ -47,6 +51,8 @@ class Store {
   // `failure`, with where the store was looked for and what to do added when its error says
   // that a file or directory of the store does not exist.
   Status ExplainMissing(const Status& failure) const;
+  // "; ", where the store was looked for, and what to do: for a store found missing.
+  std::string MissingHint() const;
   // `failure` of opening the lock file, with who runs (`program` and its user), the lock
   // file's owner and mode and the command that mends it added when access was refused.
   Status ExplainLockAccess(const Status& failure, std::string_view program) const;

@@ -6,9 +6,9 @@ namespace loomreg {
 namespace {
 
 // The path table's entry of `name`, below the data root.
-std::string Below(std::string_view name) {
+std::string Below(std::string_view root, std::string_view name) {
   for (const PathTableEntry& entry : PathTableEntries()) {
-    if (entry.name == name) return std::string(entry.below);
+    if (entry.name == name) return std::string(root) + std::string(entry.below);
   }
   return {};
 }
@@ -21,21 +21,21 @@ std::string DirectoryOf(std::string_view path) {
   return std::string(path.substr(0, slash + 1));
 }
 
-StorePaths StorePaths::FromTable() {
+StorePaths StorePaths::FromTable(std::string_view root) {
   StorePaths p;
-  p.history_dir = Below("SetValueFileListDir");
+  p.history_dir = Below(root, "SetValueFileListDir");
   p.lock = p.history_dir + std::string(kLockFileName);
   p.history = p.history_dir + std::string(kHistoryName);
-  p.machine_lists = Below("MachineFDir");
-  p.machine_list = Below("MachineListFile");
+  p.machine_lists = Below(root, "MachineFDir");
+  p.machine_list = Below(root, "MachineListFile");
   p.machine_list_dir = DirectoryOf(p.machine_list);
-  p.values = Below("SetValueFileDir");
+  p.values = Below(root, "SetValueFileDir");
   p.file_list = p.values + std::string(kFileListName);
   p.upload = p.values + std::string(kSharedUploadName);
-  p.kind_list_dir = Below("StyleListDir");
+  p.kind_list_dir = Below(root, "StyleListDir");
   p.kind_list = p.kind_list_dir + std::string(kKindListName);
-  p.style_lists = Below("StyleFileDir");
-  p.stamps = Below("MachineDir");
+  p.style_lists = Below(root, "StyleFileDir");
+  p.stamps = Below(root, "MachineDir");
   return p;
 }
 

@@ -50,8 +50,9 @@ struct StorePaths {
   }
   std::string NamedUpload(std::string_view name) const { return Join(values, name); }
 
-  // Every path, from the path table's directories below the data root.
-  static StorePaths FromTable();
+  // Every path, from the path table's directories, each after `root` (below the data root when
+  // `root` is empty).
+  static StorePaths FromTable(std::string_view root = {});
 
  private:
   static std::string Join(std::string_view dir, std::string_view name) {

@@ -1,5 +1,6 @@
-// The store check: one pass over every catalogue, the stored files and the stamps, with hash
-// sets for the cross-checks, reading lists as a save reads them.
+// The store check: the store's directories read once, then one pass over every catalogue, the
+// stored files and the stamps, with hash sets for the cross-checks, reading lists as a save
+// reads them.
 #ifndef LOOMREG_STORECHECK_CHECK_H
 #define LOOMREG_STORECHECK_CHECK_H
 
@@ -10,9 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "file_io.h"
 #include "findings.h"
 #include "list_rewrite.h"
 #include "repeat_log.h"
+#include "store.h"
 #include "store_layout.h"
 
 namespace loomreg {
@@ -25,7 +28,7 @@ struct CheckResult {
   // FileList's names that no style stores, by line and name, merged in the same way; each
   // entry's first line is 0.
   std::vector<RepeatLog> unstored;
-  std::vector<std::string> errors;  // what could not be read; the findings are then incomplete
+  std::vector<Status> errors;  // what could not be read; the findings are then incomplete
 
   // What a repair would rewrite, by list path, and the leftover temporary files it removes.
   std::map<std::string, RewritePlan> rewrites;
@@ -42,7 +45,7 @@ void ForEachFinding(const CheckResult& result, const std::function<void(const Fi
 
 // Checks the store. `now` dates a waiting upload. The caller holds the store lock, or knows it
 // cannot.
-CheckResult CheckStore(const StorePaths& paths, std::time_t now);
+CheckResult CheckStore(const Store& store, std::time_t now);
 
 }  // namespace loomreg
 

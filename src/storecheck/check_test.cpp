@@ -23,6 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+struct DamageRow;
+
 // A store for the default ./KVR_PATH.inf, holding one save of F1 under S1 for M1, as a save
 // writes it.
 class CheckStoreTest : public ::testing::Test {
@@ -31,8 +33,8 @@ class CheckStoreTest : public ::testing::Test {
     fs::create_directory(root_ / "kvr");
     Reset();
     cwd_.emplace(root_ / "kvr");
-    BuildPathTable();
-    paths_ = PathsFromTable();
+    store_.emplace(Store::OpenSite());
+    paths_ = store_->ShownPaths();
   }
 
   // The store of the one save, afresh.
@@ -56,10 +58,17 @@ class CheckStoreTest : public ::testing::Test {
     testing::WriteFile(root_ / "kvrdata" / relative, bytes);
   }
   std::string Path(const std::string& relative) const { return "../kvrdata/" + relative; }
-  CheckResult Check() { return CheckStore(paths_, 1000000); }
+  // The store opened anew, as each run of the checker opens it: Reset() replaces its root.
+  CheckResult Check() {
+    store_.emplace(Store::OpenSite());
+    return CheckStore(*store_, 1000000);
+  }
+  // The rows of ReportsMissingListsWrongTypesAndUploads.
+  std::vector<DamageRow> DamageRows();
 
   testing::TempDir root_;
   std::optional<testing::ScopedCwd> cwd_;
+  std::optional<Store> store_;
   StorePaths paths_;
 };
 
@@ -188,7 +197,7 @@ TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
   const std::string where = "; the data root is " + root + "/kvrdata/, the default, as " + root +
                             "/kvr has no KVR_PATH.inf: run in the application directory, or " +
                             "create the store with loomreg-mkstore " + root + "/kvr";
-  EXPECT_EQ(result.errors[0],
+  EXPECT_EQ(result.errors[0].message(),
             "cannot find directory ../kvrdata/StyleList/: No such file or directory" + where);
   EXPECT_TRUE(result.findings.empty());
 
@@ -202,7 +211,8 @@ TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
   fs::remove_all(root_ / "kvrdata");
   result = Check();
   ASSERT_EQ(result.errors.size(), 1u);
-  EXPECT_EQ(result.errors[0], "cannot find the data store: none of its directories exists" + where);
+  EXPECT_EQ(result.errors[0].message(),
+            "cannot find the data store: none of its directories exists" + where);
 }
 
 TEST_F(CheckStoreTest, AListThatIsNoRegularFileIsAProblemAndIsNotRead) {
@@ -226,10 +236,9 @@ TEST_F(CheckStoreTest, FindsTemporaryFilesOfAnInterruptedRepair) {
   EXPECT_EQ(result.leftovers.size(), 2u);
 }
 
-// Enough repeats and unstored names that their logs go through temporary files: the findings
-// and repairs read back must be those that a check and a rewrite held in memory would give, in
-// report order (several on a line by name), merged with the other findings of the same list.
-TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
+// A FileList of 60000 lines, some of several words, some ending in LF alone, a few words too
+// long to be names, and an unterminated last line.
+std::string RandomFileList() {
   std::mt19937 random(5);
   std::string text;
   for (int line = 0; line < 60000; ++line) {
@@ -240,9 +249,12 @@ TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
     text += random() % 5 == 0 ? "\n" : "\r\n";
   }
   text += "F1";  // unterminated
-  Write("SetValueFile/FileList", text);
+  return text;
+}
 
-  // The repeats as a byte-at-a-time walk finds them, with the other findings of the check.
+// The repeats and unstored names of the FileList `text` at `file`, of a store that stores only
+// F1, as a byte-at-a-time walk finds them.
+std::vector<Finding> WalkedFindings(const std::string& text, const std::string& file) {
   std::vector<Finding> expected;
   std::map<std::string, std::uint64_t> first;
   std::uint64_t number = 0;
@@ -254,14 +266,26 @@ TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
       if (word.size() > 255) continue;
       auto [it, is_new] = first.emplace(word, number);
       if (is_new && word != "F1") {  // only F1 is stored
-        expected.push_back({FindingKind::kListedNotStored, Path("SetValueFile/FileList"), number,
-                            word, "is listed but stored under no style"});
+        expected.push_back({FindingKind::kListedNotStored, file, number, word,
+                            "is listed but stored under no style"});
       } else if (!is_new) {
-        expected.push_back({FindingKind::kRepeatedName, Path("SetValueFile/FileList"), number, word,
+        expected.push_back({FindingKind::kRepeatedName, file, number, word,
                             "is listed again (first on line " + std::to_string(it->second) + ")"});
       }
     }
   }
+  return expected;
+}
+
+// Enough repeats and unstored names that their logs go through temporary files: the findings
+// and repairs read back must be those that a check and a rewrite held in memory would give, in
+// report order (several on a line by name), merged with the other findings of the same list.
+TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
+  const std::string text = RandomFileList();
+  Write("SetValueFile/FileList", text);
+
+  // The repeats as a byte-at-a-time walk finds them, with the other findings of the check.
+  std::vector<Finding> expected = WalkedFindings(text, Path("SetValueFile/FileList"));
   CheckResult result = Check();
   ASSERT_TRUE(result.errors.empty());
   std::size_t problems = expected.size();
@@ -287,7 +311,7 @@ TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
   std::vector<Repair> in_memory;
   const std::string rewritten = RewriteText(text, plan, &in_memory);
   std::vector<LoggedRepairs> removed;
-  std::vector<Repair> repairs = RepairStore(result, &removed);
+  std::vector<Repair> repairs = RepairStore(*store_, result, &removed);
   EXPECT_EQ(testing::ReadFile(root_ / "kvrdata/SetValueFile/FileList"), rewritten);
   CheckReport report;
   report.repairs = &repairs;
@@ -305,32 +329,33 @@ TEST_F(CheckStoreTest, LoggedRepeatsReadBackInReportOrder) {
   }
 }
 
-// Each row damages the store of one save in one way. The findings must be exactly those given
-// (kind and path, in report order), the repair may plan to add only the names given, none taken
-// from an entry of the wrong type, and after the repair no list is missing or lacks a name.
-TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
+// One way of damaging the store of one save. The findings must be exactly those given (kind
+// and path, in report order), the repair may plan to add only the names given, none taken from
+// an entry of the wrong type, and after the repair no list is missing or lacks a name.
+struct DamageRow {
+  const char* name;
+  std::function<void()> damage;
+  std::vector<std::pair<FindingKind, std::string>> findings;
+  std::map<std::string, std::vector<std::string>> adds;  // planned list -> names to add
+};
+
+std::vector<DamageRow> CheckStoreTest::DamageRows() {
   using K = FindingKind;
   const std::string lock = Path("SetValueFileList/.lock");
-  struct Row {
-    const char* name;
-    std::function<void()> damage;
-    std::vector<std::pair<FindingKind, std::string>> findings;
-    std::map<std::string, std::vector<std::string>> adds;  // planned list -> names to add
-  };
-  const std::vector<Row> rows = {
+  return {
       {"MissingKindList",
-       [&] { fs::remove(root_ / "kvrdata/StyleList/KindList"); },
+       [this] { fs::remove(root_ / "kvrdata/StyleList/KindList"); },
        {{K::kStyleNotListed, Path("SetValueFile/S1")},
         {K::kStyleNotListed, Path("StyleFile/S1")},
         {K::kMissingList, Path("StyleList/KindList")}},
        {{Path("StyleList/KindList"), {"S1"}}}},
       {"MissingFileList",
-       [&] { fs::remove(root_ / "kvrdata/SetValueFile/FileList"); },
+       [this] { fs::remove(root_ / "kvrdata/SetValueFile/FileList"); },
        {{K::kMissingList, Path("SetValueFile/FileList")},
         {K::kNotInFileList, Path("SetValueFile/S1/F1")}},
        {{Path("SetValueFile/FileList"), {"F1"}}}},
       {"NoListsYetInAStoreWithNothingToList",
-       [&] {
+       [this] {
          for (const char* path : {"StyleList/KindList", "MachineList/MachineList", "MachineF/M1",
                                   "Machine/M1", "StyleFile/S1", "SetValueFile/S1"}) {
            fs::remove_all(root_ / "kvrdata" / path);
@@ -340,26 +365,26 @@ TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
        {},
        {}},
       {"LinksAsAMachinesFileListAndStamp",
-       [&] {
+       [this] {
          fs::create_symlink("/etc/passwd", root_ / "kvrdata/MachineF/LoomX");
          fs::create_symlink("/dev/zero", root_ / "kvrdata/Machine/LoomY");
        },
        {{K::kWrongType, Path("Machine/LoomY")}, {K::kWrongType, Path("MachineF/LoomX")}},
        {}},
       {"DirectoryInAStyleDirectory",
-       [&] { fs::create_directory(root_ / "kvrdata/SetValueFile/S1/D1"); },
+       [this] { fs::create_directory(root_ / "kvrdata/SetValueFile/S1/D1"); },
        {{K::kWrongType, Path("SetValueFile/S1/D1")}},
        {}},
       {"UploadNamedByItsSave",
-       [&] { Write("SetValueFile/upload-Ab12Cd", "12345"); },
+       [this] { Write("SetValueFile/upload-Ab12Cd", "12345"); },
        {{K::kWaitingUpload, Path("SetValueFile/upload-Ab12Cd")}},
        {}},
       {"LockThatIsADirectory",
-       [&] { fs::create_directory(root_ / "kvrdata/SetValueFileList/.lock"); },
+       [this] { fs::create_directory(root_ / "kvrdata/SetValueFileList/.lock"); },
        {{K::kUnusableLock, lock}},
        {}},
       {"LockOfRootInAStoreOfNobody",
-       [&] {
+       [this] {
          // Tests run as root: the store is handed to nobody, the lock file kept root's.
          ASSERT_EQ(::chown((root_ / "kvrdata/SetValueFileList").c_str(), 65534, 65534), 0);
          Write("SetValueFileList/.lock", "");
@@ -368,12 +393,19 @@ TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
        {{K::kUnusableLock, lock}},
        {}},
   };
-  for (const Row& row : rows) {
+}
+
+// Each row of DamageRows damages the store of one save in one way, checked and repaired.
+TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
+  using K = FindingKind;
+  const std::string lock = Path("SetValueFileList/.lock");
+  const std::vector<DamageRow> rows = DamageRows();
+  for (const DamageRow& row : rows) {
     SCOPED_TRACE(row.name);
     Reset();
     row.damage();
     CheckResult result = Check();
-    ASSERT_TRUE(result.errors.empty()) << result.errors[0];
+    ASSERT_TRUE(result.errors.empty()) << result.errors[0].message();
     std::vector<std::pair<FindingKind, std::string>> found;
     for (const Finding& f : result.findings) found.emplace_back(f.kind, f.file);
     EXPECT_EQ(found, row.findings);
@@ -390,7 +422,8 @@ TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
     // The repair creates each missing list with its names and mends the lock; what is of the
     // wrong type stays as it is, and so does the upload.
     const auto before = testing::Snapshot(root_.path());
-    for (const Repair& r : RepairStore(result)) EXPECT_NE(r.action, RepairAction::kNotRepaired);
+    for (const Repair& r : RepairStore(*store_, result))
+      EXPECT_NE(r.action, RepairAction::kNotRepaired);
     for (const auto& [path, names] : row.adds) {
       EXPECT_EQ(testing::ReadFile(path), names.empty() ? "" : names[0] + "\r\n") << path;
     }

@@ -1,62 +1,72 @@
 #include "directory.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <memory>
 
 namespace loomreg {
+namespace {
 
-DirectoryReader::DirectoryReader(const std::string& path) {
-  dir_ = ::opendir(path.c_str());
-  if (dir_ == nullptr) error_ = errno;
+EntryKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::kFile;
+  if (S_ISDIR(mode)) return EntryKind::kDirectory;
+  if (S_ISLNK(mode)) return EntryKind::kLink;
+  return EntryKind::kOther;
 }
 
-DirectoryReader::~DirectoryReader() {
-  if (dir_ != nullptr) ::closedir(dir_);
+EntryKind KindOf(DIR* dir, const dirent& entry) {
+  switch (entry.d_type) {
+    case DT_REG:
+      return EntryKind::kFile;
+    case DT_DIR:
+      return EntryKind::kDirectory;
+    case DT_LNK:
+      return EntryKind::kLink;
+    case DT_UNKNOWN: {
+      // Some file systems give no type at all.
+      struct stat st;
+      if (::fstatat(::dirfd(dir), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return EntryKind::kOther;
+      }
+      return KindOfMode(st.st_mode);
+    }
+    default:
+      return EntryKind::kOther;
+  }
 }
 
-bool DirectoryReader::Next(std::string_view& name, EntryKind& kind) {
-  if (dir_ == nullptr || error_ != 0) return false;
+struct CloseDir {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+}  // namespace
+
+Listing ReadDirectory(const Place& place) {
+  Listing listing;
+  const std::string& path = place.shown;
+  // The path table's directories may be links, and are followed, as opendir() would.
+  Fd fd(::openat(place.dir, place.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::unique_ptr<DIR, CloseDir> dir(fd.valid() ? ::fdopendir(fd.get()) : nullptr);
+  if (dir != nullptr) (void)fd.Release();
+  if (dir == nullptr) {
+    listing.status_ = Status::SystemError("cannot list", path, errno);
+    return listing;
+  }
   for (;;) {
     errno = 0;
-    const dirent* entry = ::readdir(dir_);
+    const dirent* entry = ::readdir(dir.get());
     if (entry == nullptr) {
-      error_ = errno;
-      return false;
+      if (errno != 0) listing.status_ = Status::SystemError("cannot list", path, errno);
+      return listing;
     }
-    name = entry->d_name;
+    const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    switch (entry->d_type) {
-      case DT_REG:
-        kind = EntryKind::kFile;
-        return true;
-      case DT_DIR:
-        kind = EntryKind::kDirectory;
-        return true;
-      case DT_LNK:
-        kind = EntryKind::kLink;
-        return true;
-      case DT_UNKNOWN: {
-        // Some file systems give no type at all.
-        struct stat st;
-        if (::fstatat(::dirfd(dir_), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-          kind = EntryKind::kOther;
-        } else if (S_ISREG(st.st_mode)) {
-          kind = EntryKind::kFile;
-        } else if (S_ISDIR(st.st_mode)) {
-          kind = EntryKind::kDirectory;
-        } else if (S_ISLNK(st.st_mode)) {
-          kind = EntryKind::kLink;
-        } else {
-          kind = EntryKind::kOther;
-        }
-        return true;
-      }
-      default:
-        kind = EntryKind::kOther;
-        return true;
-    }
+    listing.slots_.push_back({listing.names_.size(), static_cast<std::uint32_t>(name.size()),
+                              KindOf(dir.get(), *entry)});
+    listing.names_ += name;
   }
 }
 

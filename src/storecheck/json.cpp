@@ -98,7 +98,7 @@ void WriteJson(const CheckReport& report, std::string_view version, Output& out)
     doc.Number("notes", report.Count(Severity::kNote));
     doc.Raw("errors", "[");
     for (std::size_t i = 0; i < report.errors.size(); ++i) {
-      out << (i == 0 ? "" : ",") << Quoted(report.errors[i]);
+      out << (i == 0 ? "" : ",") << Quoted(report.errors[i].message());
     }
     out << ']';
     if (report.repairs != nullptr) {

@@ -1,5 +1,7 @@
 // The rewrite of one catalogue list by a repair: it changes only what loses nothing and copies
-// every other byte as it stands.
+// every other byte as it stands. The text-level rules (how a line is cut into words, how one is
+// taken out, which line end an unterminated line gets) are the list format's, in list_format.h;
+// this decides what to take out and records it.
 //
 // In an each-once list (FileList, KindList, MachineList) a name that an earlier word already
 // holds is removed, with the white space that separated it from the word before it; a line
@@ -15,7 +17,7 @@
 #include <vector>
 
 #include "findings.h"
-#include "list_reader.h"
+#include "list_format.h"
 #include "name_index.h"
 #include "repeat_log.h"
 
@@ -52,6 +54,7 @@ class ListRewriter {
   std::string file_;
   RepeatLog* removed_;
   NameIndex seen_;
+  std::vector<LineWord> words_;  // of the line at hand, kept to reuse its memory
   std::vector<Repair> repairs_;
 };
 

@@ -11,18 +11,15 @@ constexpr std::size_t kFlushAt = 64 * 1024;
 
 Output& Output::operator<<(std::string_view text) {
   buffer_ += text;
-  if (fd_ >= 0 && buffer_.size() >= kFlushAt) Flush();
+  if (fd_ >= 0 && buffer_.size() >= kFlushAt) (void)Flush();
   return *this;
 }
 
-bool Output::Flush() {
-  if (fd_ < 0) return !failed_;
-  if (!failed_) {
-    error_ = WriteAll(fd_, buffer_);
-    failed_ = error_ != 0;
-  }
+Status Output::Flush() {
+  if (fd_ < 0) return failure_;
+  if (failure_.ok()) failure_ = WriteAll(fd_, "the report", buffer_);
   buffer_.clear();
-  return !failed_;
+  return failure_;
 }
 
 }  // namespace loomreg

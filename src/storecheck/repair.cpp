@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "file_io.h"
-#include "list_reader.h"
+#include "list_format.h"
 #include "message_text.h"
 #include "progress.h"
 #include "shared_file.h"
@@ -21,116 +21,172 @@ namespace {
 
 constexpr std::size_t kFlushAt = 1 << 20;
 
-// A temporary file that is removed again unless it was renamed into place.
+// A temporary file beside a list, in the list's directory, removed again unless it was renamed
+// into place.
 class TempFile {
  public:
-  // Creates "<dir><prefix>XXXXXX" with mode 0600.
-  explicit TempFile(const std::string& dir)
-      : path_(dir + std::string(kRepairTempPrefix) + "XXXXXX") {
-    fd_ = Fd(::mkostemp(path_.data(), O_CLOEXEC));
-    if (!fd_.valid()) path_.clear();
+  // Creates "<kRepairTempPrefix>XXXXXX" with mode 0600 in the directory of `list`.
+  static Result<TempFile> Create(const Place& list) {
+    const Place parent = list.Parent();
+    const std::string shown_dir = DirectoryOf(list.shown);
+    TempFile temp(
+        Fd(::openat(parent.dir, parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!temp.dir_.valid()) {
+      return Status::SystemError("cannot create a temporary file in", shown_dir, errno);
+    }
+    for (int attempt = 0; attempt < 100 && !temp.fd_.valid(); ++attempt) {
+      temp.name_ = DraftName();
+      temp.fd_ = Fd(::openat(temp.dir_.get(), temp.name_.c_str(),
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+      if (!temp.fd_.valid() && errno != EEXIST) break;
+    }
+    if (!temp.fd_.valid()) {
+      const int err = errno;
+      temp.name_.clear();
+      return Status::SystemError("cannot create a temporary file in", shown_dir, err);
+    }
+    temp.path_ = shown_dir + temp.name_;
+    return temp;
   }
   ~TempFile() {
-    fd_.Close();
-    if (!path_.empty()) ::unlink(path_.c_str());
+    fd_.Reset();
+    if (!name_.empty()) ::unlinkat(dir_.get(), name_.c_str(), 0);
   }
+  TempFile(TempFile&& other) noexcept
+      : dir_(std::move(other.dir_)),
+        name_(std::exchange(other.name_, {})),
+        path_(std::move(other.path_)),
+        fd_(std::move(other.fd_)) {}
+  TempFile& operator=(TempFile&&) = delete;
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
   Fd& fd() { return fd_; }
+  // The directory, open, that holds the file and the list.
+  int dir() const { return dir_.get(); }
+  const std::string& name() const { return name_; }
   const std::string& path() const { return path_; }
   // The file now has another name: nothing to remove.
-  void Release() { path_.clear(); }
+  void Release() { name_.clear(); }
 
  private:
-  std::string path_;
+  explicit TempFile(Fd dir) : dir_(std::move(dir)) {}
+
+  Fd dir_;
+  std::string name_;
+  std::string path_;  // for messages
   Fd fd_;
 };
+
+// The name of `list` in its directory.
+std::string BaseName(const Place& list) {
+  const std::size_t slash = list.name.rfind('/');
+  return slash == std::string::npos ? list.name : list.name.substr(slash + 1);
+}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// The rewrite itself, through a temporary file renamed over the list.
-Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes,
-                   RepeatLog* removed) {
+// The status of the list at `path`, when a rename may replace it: a regular file with no other
+// name.
+Result<struct stat> Replaceable(const Place& list) {
   struct stat before;
-  if (::lstat(path.c_str(), &before) != 0) {
+  if (::fstatat(list.dir, list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT)
       return Status::Error("the list does not exist yet; the next save creates it");
-    return Status::SystemError("cannot find", path, errno);
+    return Status::SystemError("cannot find", list.shown, errno);
   }
   if (S_ISLNK(before.st_mode))
     return Status::Error("a symbolic link: the rename would replace the link");
   if (!S_ISREG(before.st_mode)) return Status::Error("not a regular file");
   if (before.st_nlink > 1)
     return Status::Error("the file has other hard links, which the rename would cut");
+  return before;
+}
 
-  Fd in(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+// Writes the list open at `in` into `temp` as `rewriter` rewrites it.
+Status WriteRewritten(int in, const std::string& path, ListRewriter& rewriter, TempFile& temp) {
+  ProgressBegin("rewriting", path, in);
+  LineReader reader(in, path, LineReader::kBlock, ProgressAdvance);
+  std::string out;
+  auto flush = [&] {
+    Status written = WriteAll(temp.fd().get(), temp.path(), out);
+    out.clear();
+    return written;
+  };
+  LineRead read;
+  while ((read = reader.Next()).line != nullptr) {
+    rewriter.Line(*read.line, out);
+    if (out.size() >= kFlushAt) {
+      if (Status written = flush(); !written.ok()) return written;
+    }
+  }
+  if (!read.status.ok()) return read.status;
+  rewriter.Finish(out);
+  return flush();
+}
+
+// Makes the rewritten list durable and renames it over the list, unless the list changed
+// since `before`.
+Status Commit(int in, const Place& list, const struct stat& before, TempFile& temp) {
+  if (::fsync(temp.fd().get()) != 0) {
+    return Status::SystemError("cannot flush", temp.path(), errno);
+  }
+  if (Status closed = temp.fd().Close("cannot close", temp.path()); !closed.ok()) return closed;
+  // Saves wait for the lock we hold; anything else that wrote to the list meanwhile would lose
+  // its text in the rename.
+  struct stat now_open, now_named;
+  const std::string name = BaseName(list);
+  if (::fstat(in, &now_open) != 0 || !SameFile(before, now_open) ||
+      ::fstatat(temp.dir(), name.c_str(), &now_named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !SameFile(before, now_named)) {
+    return Status::Error("the list changed while it was being repaired");
+  }
+  if (::renameat(temp.dir(), temp.name().c_str(), temp.dir(), name.c_str()) != 0) {
+    return Status::SystemError("cannot rename the repaired list over", list.shown, errno);
+  }
+  temp.Release();
+  return {};
+}
+
+// The rewrite itself, through a temporary file renamed over the list.
+Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repair>& changes,
+                   RepeatLog* removed) {
+  const std::string& path = list.shown;
+  const Result<struct stat> before = Replaceable(list);
+  if (!before.ok()) return before.status();
+  Fd in(OpenRetrying(list, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!in.valid()) return Status::SystemError("cannot open", path, errno);
   struct stat opened;
-  if (::fstat(in.get(), &opened) != 0 || !SameFile(before, opened)) {
+  if (::fstat(in.get(), &opened) != 0 || !SameFile(*before, opened)) {
     return Status::Error("the list changed while it was being repaired");
   }
 
   const std::string dir = DirectoryOf(path);
-  TempFile temp(dir);
-  if (!temp.fd().valid()) {
-    return Status::SystemError("cannot create a temporary file in", dir, errno);
-  }
+  Result<TempFile> created = TempFile::Create(list);
+  if (!created.ok()) return created.status();
+  TempFile& temp = *created;
   // The new list must serve the web server as the old one did: same mode, same owner.
-  if (::fchmod(temp.fd().get(), before.st_mode & 07777) != 0) {
+  if (::fchmod(temp.fd().get(), before->st_mode & 07777) != 0) {
     return Status::SystemError("cannot set the mode of", temp.path(), errno);
   }
-  if ((before.st_uid != ::geteuid() || before.st_gid != ::getegid()) &&
-      ::fchown(temp.fd().get(), before.st_uid, before.st_gid) != 0) {
+  if ((before->st_uid != ::geteuid() || before->st_gid != ::getegid()) &&
+      ::fchown(temp.fd().get(), before->st_uid, before->st_gid) != 0) {
     return Status::SystemError("cannot give the old list's owner to", temp.path(), errno);
   }
 
   ListRewriter rewriter(plan, path, removed);
-  ProgressBegin("rewriting", path, in.get());
-  LineReader reader(in.get());
-  std::string out;
-  TextLine line;
-  auto flush = [&] {
-    int err = WriteAll(temp.fd().get(), out);
-    out.clear();
-    return err;
-  };
-  while (reader.Next(line)) {
-    rewriter.Line(line, out);
-    if (out.size() >= kFlushAt) {
-      if (int err = flush()) return Status::SystemError("cannot write", temp.path(), err);
-    }
+  if (Status written = WriteRewritten(in.get(), path, rewriter, temp); !written.ok()) {
+    return written;
   }
-  if (reader.error() != 0) return Status::SystemError("cannot read", path, reader.error());
-  rewriter.Finish(out);
-  if (int err = flush()) return Status::SystemError("cannot write", temp.path(), err);
   if (!rewriter.changed()) return {};  // nothing to change after all
-
-  if (::fsync(temp.fd().get()) != 0) {
-    return Status::SystemError("cannot flush", temp.path(), errno);
-  }
-  if (int err = temp.fd().Close()) {
-    return Status::SystemError("cannot close", temp.path(), err);
-  }
-  // Saves wait for the lock we hold; anything else that wrote to the list meanwhile would lose
-  // its text in the rename.
-  struct stat now_open, now_named;
-  if (::fstat(in.get(), &now_open) != 0 || !SameFile(before, now_open) ||
-      ::lstat(path.c_str(), &now_named) != 0 || !SameFile(before, now_named)) {
-    return Status::Error("the list changed while it was being repaired");
-  }
-  if (::rename(temp.path().c_str(), path.c_str()) != 0) {
-    return Status::SystemError("cannot rename the repaired list over", path, errno);
-  }
-  temp.Release();
+  if (Status committed = Commit(in.get(), list, *before, temp); !committed.ok()) return committed;
   changes = rewriter.repairs();
 
   // The rename is durable once the directory is.
-  Fd directory(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!directory.valid() || ::fsync(directory.get()) != 0) {
+  if (::fsync(temp.dir()) != 0) {
     changes.push_back({RepairAction::kWarning, path, 0, std::nullopt,
                        Status::SystemError("cannot flush the directory", dir, errno).message() +
                            ": the repair may not survive a crash"});
@@ -141,10 +197,11 @@ Status ReplaceList(const std::string& path, const RewritePlan& plan, std::vector
 // Creates a missing each-once list holding the names to add, one per line, as a save writes
 // them, for every user who saves (see CreateSharedFile). A file that stands there by now is
 // never replaced.
-Status CreateList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& changes) {
+Status CreateList(const Place& list, const RewritePlan& plan, std::vector<Repair>& changes) {
+  const std::string& path = list.shown;
   std::string text;
-  for (const std::string& name : plan.add) text += name + "\r\n";
-  Status created = CreateSharedFile(path, text);
+  for (const std::string& name : plan.add) text += name + std::string(kLineEnd);
+  Status created = CreateSharedFile(list, text);
   if (!created.ok()) {
     if (created.error() == EEXIST) {
       return Status::Error("the list appeared while it was being repaired");
@@ -161,21 +218,23 @@ Status CreateList(const std::string& path, const RewritePlan& plan, std::vector<
 // Gives the lock file the owner and group of its directory, and read and write for each class
 // that may write there, keeping every bit it has. Only root may give a file away; the lock
 // file is never replaced or removed, since saves may hold it open.
-Status MendLock(const std::string& lock, std::vector<Repair>& changes) {
+Status MendLock(const Store& store, const std::string& lock, std::vector<Repair>& changes) {
   if (::geteuid() != 0) {
     return Status::Error(
         "only root can give the lock file the owner of its directory: run "
         "loomreg-check --repair as root");
   }
-  Fd fd(::open(lock.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return Status::OpenError(lock, errno);
-  struct stat st, dir;
-  if (Status regular = RequireRegular(fd.get(), "cannot mend", lock.c_str(), &st); !regular.ok()) {
+  const Place place = store.Locate(lock);
+  Fd fd(OpenRetrying(place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return Status::OpenError(place, errno);
+  struct stat st;
+  if (Status regular = RequireRegular(fd.get(), "cannot mend", lock, &st); !regular.ok()) {
     return regular;
   }
   const std::string dir_path = DirectoryOf(lock);
-  if (::stat(dir_path.c_str(), &dir) != 0)
-    return Status::SystemError("cannot find", dir_path, errno);
+  Result<struct stat> found = FileStatus(place.Parent());
+  if (!found.ok()) return Status::SystemError("cannot find", dir_path, found.status().error());
+  const struct stat& dir = *found;
   const mode_t mode = (st.st_mode & 07777) | SharedFileMode(dir.st_mode, 0777);
   if (::fchown(fd.get(), dir.st_uid, dir.st_gid) != 0) {
     return Status::SystemError("cannot give the directory's owner to", lock, errno);
@@ -190,13 +249,14 @@ Status MendLock(const std::string& lock, std::vector<Repair>& changes) {
 
 }  // namespace
 
-void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs,
-                std::vector<LoggedRepairs>* removed) {
+void RepairList(const Store& store, const std::string& path, const RewritePlan& plan,
+                std::vector<Repair>& repairs, std::vector<LoggedRepairs>* removed) {
   std::vector<Repair> changes;
   RepeatLog log(path);
+  const Place list = store.Locate(path);
   Status replaced = plan.missing
-                        ? CreateList(path, plan, changes)
-                        : ReplaceList(path, plan, changes, removed != nullptr ? &log : nullptr);
+                        ? CreateList(list, plan, changes)
+                        : ReplaceList(list, plan, changes, removed != nullptr ? &log : nullptr);
   if (!replaced.ok()) {
     // The list stands as it was: nothing was removed after all.
     repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt, replaced.message()});
@@ -206,10 +266,12 @@ void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Re
   for (Repair& change : changes) repairs.push_back(std::move(change));
 }
 
-std::vector<Repair> RepairStore(const CheckResult& check, std::vector<LoggedRepairs>* removed) {
+std::vector<Repair> RepairStore(const Store& store, const CheckResult& check,
+                                std::vector<LoggedRepairs>* removed) {
   std::vector<Repair> repairs;
   for (const std::string& path : check.leftovers) {
-    if (::unlink(path.c_str()) == 0) {
+    const Place leftover = store.Locate(path);
+    if (::unlinkat(leftover.dir, leftover.name.c_str(), 0) == 0) {
       repairs.push_back({RepairAction::kRemovedLeftover, path, 0, std::nullopt,
                          "removed a temporary file left by an interrupted repair"});
     } else if (errno != ENOENT) {
@@ -218,12 +280,12 @@ std::vector<Repair> RepairStore(const CheckResult& check, std::vector<LoggedRepa
     }
   }
   if (!check.mend_lock.empty()) {
-    if (Status mended = MendLock(check.mend_lock, repairs); !mended.ok()) {
+    if (Status mended = MendLock(store, check.mend_lock, repairs); !mended.ok()) {
       repairs.push_back(
           {RepairAction::kNotRepaired, check.mend_lock, 0, std::nullopt, mended.message()});
     }
   }
-  for (const auto& [path, plan] : check.rewrites) RepairList(path, plan, repairs, removed);
+  for (const auto& [path, plan] : check.rewrites) RepairList(store, path, plan, repairs, removed);
   return repairs;
 }
 

@@ -10,6 +10,7 @@
 #include "check.h"
 #include "findings.h"
 #include "list_rewrite.h"
+#include "store.h"
 
 namespace loomreg {
 
@@ -19,12 +20,12 @@ namespace loomreg {
 // link, and the next save creates a missing list.
 // With `removed`, the repeats taken out are logged there (at the position in `repairs` where
 // they belong) rather than added to `repairs`, whatever their number.
-void RepairList(const std::string& path, const RewritePlan& plan, std::vector<Repair>& repairs,
-                std::vector<LoggedRepairs>* removed = nullptr);
+void RepairList(const Store& store, const std::string& path, const RewritePlan& plan,
+                std::vector<Repair>& repairs, std::vector<LoggedRepairs>* removed = nullptr);
 
 // Everything a check found to repair, in path order, leftovers first; with `removed`, the
 // repeats taken out are logged there, as by RepairList.
-std::vector<Repair> RepairStore(const CheckResult& check,
+std::vector<Repair> RepairStore(const Store& store, const CheckResult& check,
                                 std::vector<LoggedRepairs>* removed = nullptr);
 
 }  // namespace loomreg

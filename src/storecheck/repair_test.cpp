@@ -11,6 +11,12 @@
 namespace loomreg {
 namespace {
 
+// A store of the working directory: the tests name their lists by absolute paths.
+const Store& AnyStore() {
+  static const Store store = Store::OpenRoot("");
+  return store;
+}
+
 namespace fs = std::filesystem;
 
 const RewritePlan kEachOnce{.each_once = true, .add = {"N"}};
@@ -43,7 +49,7 @@ TEST(RepairListTest, RewritesThroughARenameKeepingModeAndOwner) {
   const struct stat before = Stat(list);
 
   std::vector<Repair> repairs;
-  RepairList(list, kEachOnce, repairs);
+  RepairList(AnyStore(), list, kEachOnce, repairs);
   EXPECT_EQ(testing::ReadFile(list), "A\r\nB\r\nN\r\n");
   ASSERT_EQ(repairs.size(), 3u);
   EXPECT_EQ(repairs[0].action, RepairAction::kRemovedRepeat);
@@ -71,7 +77,7 @@ TEST(RepairListTest, ALongListIsRewrittenWhole) {
   }
   testing::WriteFile(dir / "FileList", text);
   std::vector<Repair> repairs;
-  RepairList(dir / "FileList", {.each_once = true, .add = {}}, repairs);
+  RepairList(AnyStore(), dir / "FileList", {.each_once = true, .add = {}}, repairs);
   EXPECT_EQ(repairs.size(), 66667u);
   EXPECT_TRUE(testing::ReadFile(dir / "FileList") == expected);
 }
@@ -81,7 +87,7 @@ TEST(RepairListTest, LeavesAListAloneWhenThereIsNothingToChange) {
   testing::WriteFile(dir / "KindList", "S1\r\nN\r\n");
   const struct stat before = Stat(dir / "KindList");
   std::vector<Repair> repairs;
-  RepairList(dir / "KindList", kEachOnce, repairs);
+  RepairList(AnyStore(), dir / "KindList", kEachOnce, repairs);
   EXPECT_TRUE(repairs.empty());
   EXPECT_EQ(Stat(dir / "KindList").st_ino, before.st_ino);
   EXPECT_TRUE(Others(dir.path(), "KindList").empty());
@@ -94,7 +100,7 @@ TEST(RepairListTest, NeverCutsALinkNorCreatesAList) {
   ASSERT_EQ(::link((dir / "target").c_str(), (dir / "hard").c_str()), 0);
   for (const char* name : {"linked", "hard", "missing"}) {
     std::vector<Repair> repairs;
-    RepairList(dir / name, kEachOnce, repairs);
+    RepairList(AnyStore(), dir / name, kEachOnce, repairs);
     ASSERT_EQ(repairs.size(), 1u) << name;
     EXPECT_EQ(repairs[0].action, RepairAction::kNotRepaired) << name;
   }
@@ -110,7 +116,7 @@ TEST(RepairStoreTest, RemovesLeftoversAndRewritesEachPlannedList) {
   CheckResult check;
   check.leftovers.push_back(dir / ".loomreg-check x1y2z3");
   check.rewrites[dir / "StyleFile"] = RewritePlan{};
-  std::vector<Repair> repairs = RepairStore(check);
+  std::vector<Repair> repairs = RepairStore(AnyStore(), check);
   ASSERT_EQ(repairs.size(), 2u);
   EXPECT_EQ(repairs[0].action, RepairAction::kRemovedLeftover);
   EXPECT_EQ(repairs[1].action, RepairAction::kEndedLastLine);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "check.h"
+#include "file_io.h"
 #include "findings.h"
 #include "output.h"
 
@@ -27,7 +28,7 @@ struct CheckReport {
   const CheckResult* check = nullptr;                   // null when the store could not be checked
   const std::vector<Repair>* repairs = nullptr;         // null unless repairing
   const std::vector<LoggedRepairs>* removed = nullptr;  // repeats removed, logged apart, if any
-  std::vector<std::string> errors;                      // what could not be read
+  std::vector<Status> errors;                           // what could not be read
   bool repair_skipped = false;  // repairing, but the store was not read whole
 
   std::size_t Count(Severity severity) const;

@@ -3,15 +3,14 @@
 #ifndef LOOMREG_STORECHECK_SORTED_MERGE_H
 #define LOOMREG_STORECHECK_SORTED_MERGE_H
 
-#include <string>
 #include <vector>
 
 namespace loomreg {
 
 // Calls `visit(name, in_first, in_second)` once for every name of either list, in order. Both
 // lists are sorted and hold each name once.
-template <typename Visit>
-void ForEachInEither(const std::vector<std::string>& first, const std::vector<std::string>& second,
+template <typename Name, typename Visit>
+void ForEachInEither(const std::vector<Name>& first, const std::vector<Name>& second,
                      Visit&& visit) {
   auto a = first.begin();
   auto b = second.begin();

@@ -1,9 +1,10 @@
-#include "list_reader.h"
+#include "list_format.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,9 +23,11 @@ struct Seen {
 
 std::vector<Seen> Lines(LineReader& reader) {
   std::vector<Seen> lines;
-  TextLine line;
-  while (reader.Next(line)) lines.push_back({line.number, std::string(line.text), line.end});
-  EXPECT_EQ(reader.error(), 0);
+  LineRead read;
+  while ((read = reader.Next()).line != nullptr) {
+    lines.push_back({read.line->number, std::string(read.line->text), read.line->end});
+  }
+  EXPECT_TRUE(read.status.ok()) << read.status.message();
   return lines;
 }
 
@@ -38,7 +41,7 @@ std::vector<Seen> FromFile(const std::string& text, std::size_t block) {
   testing::WriteFile(dir / "list", text);
   int fd = ::open((dir / "list").c_str(), O_RDONLY);
   EXPECT_GE(fd, 0);
-  LineReader reader(fd, block);
+  LineReader reader(fd, "list", block);
   std::vector<Seen> lines = Lines(reader);
   ::close(fd);
   return lines;
@@ -77,10 +80,13 @@ TEST(LineReaderTest, ReportsAReadError) {
   testing::TempDir dir;
   int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
-  LineReader reader(fd);
-  TextLine line;
-  EXPECT_FALSE(reader.Next(line));
-  EXPECT_EQ(reader.error(), EISDIR);
+  LineReader reader(fd, "dir");
+  LineRead read = reader.Next();
+  EXPECT_EQ(read.line, nullptr);
+  EXPECT_EQ(read.status.error(), EISDIR);
+  EXPECT_EQ(read.status.message(), "cannot read dir: " + std::string(std::strerror(EISDIR)));
+  // The error stays: the reader never reads past it.
+  EXPECT_EQ(reader.Next().status.error(), EISDIR);
   ::close(fd);
 }
 

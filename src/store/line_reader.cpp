@@ -1,21 +1,20 @@
-#include "list_reader.h"
-
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "progress.h"
+#include "list_format.h"
 
 namespace loomreg {
 
-LineReader::LineReader(int fd, std::size_t block) : fd_(fd), block_(block == 0 ? 1 : block) {}
+LineReader::LineReader(int fd, std::string_view path, std::size_t block, ReadHook on_read)
+    : fd_(fd), path_(path), block_(block == 0 ? 1 : block), on_read_(on_read) {}
 
 LineReader::LineReader(std::string_view text) : data_(text.data()), end_(text.size()), eof_(true) {}
 
 // Makes room for one more block after the bytes not yet returned, then reads it. scanned_
 // counts from begin_, so it holds across the move.
-bool LineReader::Fill() {
+Status LineReader::Fill() {
   const std::size_t kept = end_ - begin_;
   if (buffer_ && begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
@@ -38,19 +37,18 @@ bool LineReader::Fill() {
     ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
     if (got < 0) {
       if (errno == EINTR) continue;
-      error_ = errno;
-      return false;
+      return Status::SystemError("cannot read", path_, errno);
     }
     if (got == 0) eof_ = true;
     end_ += static_cast<std::size_t>(got);
-    ProgressAdvance(static_cast<std::uint64_t>(got));
-    return true;
+    if (on_read_ != nullptr) on_read_(static_cast<std::uint64_t>(got));
+    return {};
   }
 }
 
-bool LineReader::Next(TextLine& line) {
+LineRead LineReader::Next() {
   for (;;) {
-    if (error_ != 0) return false;
+    if (!error_.ok()) return {nullptr, error_};
     const char* from = data_ + begin_ + scanned_;
     const std::size_t left = end_ - begin_ - scanned_;
     const void* lf = left == 0 ? nullptr : std::memchr(from, '\n', left);
@@ -62,23 +60,23 @@ bool LineReader::Next(TextLine& line) {
         begin_ += length + 1;
         if (length > 0 && start[length - 1] == '\r') {
           --length;
-          line.end = LineEnd::kCrLf;
+          line_.end = LineEnd::kCrLf;
         } else {
-          line.end = LineEnd::kLf;
+          line_.end = LineEnd::kLf;
         }
       } else {
         length = end_ - begin_;
         begin_ = end_;
-        line.end = LineEnd::kNone;
+        line_.end = LineEnd::kNone;
       }
       scanned_ = 0;
-      line.text = {start, length};
-      line.number = ++number_;
-      return true;
+      line_.text = {start, length};
+      ++line_.number;
+      return {&line_, {}};
     }
-    if (eof_) return false;
+    if (eof_) return {};
     scanned_ = end_ - begin_;
-    if (!Fill()) return false;
+    error_ = Fill();
   }
 }
 
