@@ -124,10 +124,11 @@ class SaveDirectories {
  public:
   // Opens the directory at `dir`, read-only when it can so that it can be flushed too.
   void Open(const Place& dir, bool flushable) {
-    place_ = dir;
-    // Named without its closing '/', as the directory's own path is shown.
+    // The directory is named without a closing '/', and the files in it begin with `prefix_`.
     Place named = dir;
     if (named.name.size() > 1 && named.name.ends_with('/')) named.name.pop_back();
+    root_ = dir.dir;
+    prefix_ = named.name + "/";
     constexpr int kFlags = O_DIRECTORY | O_CLOEXEC;
     if (flushable) fd_ = Fd(OpenRetrying(named, O_RDONLY | O_NONBLOCK | kFlags));
     flushable_ = fd_.valid();
@@ -135,11 +136,11 @@ class SaveDirectories {
   }
   // `place` named below the open directory, when it lies inside it.
   void Rebase(Place& place) const {
-    if (!fd_.valid() || place.dir != place_.dir || place.name.size() <= place_.name.size() ||
-        !place.name.starts_with(place_.name) || !place_.name.ends_with('/')) {
+    if (!fd_.valid() || place.dir != root_ || place.name.size() <= prefix_.size() ||
+        !place.name.starts_with(prefix_)) {
       return;
     }
-    place.name.erase(0, place_.name.size());
+    place.name.erase(0, prefix_.size());
     place.dir = fd_.get();
   }
   // Flushes the directory holding `place`: the open one when `place` lies in it and it is open
@@ -152,7 +153,8 @@ class SaveDirectories {
   }
 
  private:
-  Place place_;
+  int root_ = AT_FDCWD;
+  std::string prefix_;
   Fd fd_;
   bool flushable_ = false;
 };
