@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 
 #include "list_format.h"
@@ -21,13 +22,39 @@ std::string Line(std::string_view text) {
   return line;
 }
 
+// What a scan of a list found, and how the list ends when the scan read it to its end.
+struct Scanned {
+  bool found = false;
+  bool read_whole = false;  // `size` and `last` known
+  off_t size = 0;
+  std::optional<char> last;  // the last byte, none for an empty list
+};
+
 // Scans an open list for `name`. Only regular files are lists: a device or FIFO planted in
-// the store would otherwise be read without end or block.
-Result<bool> ScanList(const Fd& fd, const std::string& path, std::string_view name) {
-  if (Status status = RequireRegular(fd.get(), "cannot read", path); !status.ok()) return status;
-  WordScan scan = ScanForWord(fd.get(), path, name);
-  if (!scan.status.ok()) return scan.status;
-  return scan.found;
+// the store would otherwise be read without end or block. A list of up to one scan block, as
+// most are, is read with one read of its size, which on a shared file system saves the request
+// that would only find its end; a longer one is streamed, in bounded memory. Under the store
+// lock the list does not grow between the fstat and the read.
+Result<Scanned> ScanList(const Fd& fd, const std::string& path, std::string_view name) {
+  struct stat st;
+  if (Status status = RequireRegular(fd.get(), "cannot read", path, &st); !status.ok()) {
+    return status;
+  }
+  Scanned scanned;
+  if (st.st_size > static_cast<off_t>(kScanBlock)) {
+    WordScan scan = ScanForWord(fd.get(), path, name);
+    if (!scan.status.ok()) return scan.status;
+    scanned.found = scan.found;
+    return scanned;
+  }
+  Result<std::string> text = ReadUpTo(fd.get(), path, static_cast<std::size_t>(st.st_size));
+  if (!text.ok()) return text.status();
+  scanned.found = TextHasWord(text.value(), name);
+  // A list cut short meanwhile leaves its end unknown: the append asks for it again.
+  scanned.read_whole = text->size() == static_cast<std::size_t>(st.st_size);
+  scanned.size = st.st_size;
+  if (!text->empty()) scanned.last = text->back();
+  return scanned;
 }
 
 int ToResult(const Status& status) { return status.ok() ? 0 : -1; }
@@ -41,9 +68,9 @@ Status AppendLine(const Place& list, std::string_view text) {
 Status AddIfAbsent(const Place& list, std::string_view name) {
   Result<OpenedFile> opened = OpenFile(list, OpenMode::kRead);
   if (opened.ok()) {
-    Result<bool> found = ScanList(opened->fd, list.shown, name);
-    if (!found.ok()) return found.status();
-    if (found.value()) return {};
+    Result<Scanned> scanned = ScanList(opened->fd, list.shown, name);
+    if (!scanned.ok()) return scanned.status();
+    if (scanned->found) return {};
     opened->fd.Reset();
   } else if (opened.status().error() != ENOENT) {
     // Only a list that does not exist is empty: appending to one that cannot be read would
@@ -60,10 +87,13 @@ Status AddToFileList(const Place& list, std::string_view name) {
   if (!opened.ok()) return opened.status();
   const int fd = opened->fd.get();
   const std::string& path = list.shown;
-  Result<bool> found = ScanList(opened->fd, path, name);
-  if (!found.ok()) return found.status();
-  if (found.value()) return {};
-  if (Status status = AppendLineTo(fd, path, Line(name)); !status.ok()) return status;
+  Result<Scanned> scanned = ScanList(opened->fd, path, name);
+  if (!scanned.ok()) return scanned.status();
+  if (scanned->found) return {};
+  Status appended = scanned->read_whole
+                        ? AppendLineAfter(fd, path, Line(name), scanned->size, scanned->last)
+                        : AppendLineTo(fd, path, Line(name));
+  if (!appended.ok()) return appended;
   if (Status status = SyncFd(fd, path); !status.ok()) return status;
   return opened->fd.Close("cannot close", path);
 }

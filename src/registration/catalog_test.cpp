@@ -8,6 +8,7 @@
 #include <csignal>
 #include <string>
 
+#include "list_format.h"
 #include "registration.h"
 #include "test_support.h"
 
@@ -103,6 +104,36 @@ TEST_F(CatalogTest, AddNameToFileListNeedsAnExistingList) {
   WriteFile(list, "f1\r\nf2");
   EXPECT_EQ(AddNameToFileList(list.c_str(), "f"), 0);
   EXPECT_EQ(ReadFile(list), "f1\r\nf2\r\nf\r\n");
+}
+
+// Both ways a list is read (whole, up to one scan block; streamed, beyond it) and both ways
+// the name is then appended, against an oracle: the list is left as it is when it holds the
+// name as a word, else the name follows on a line of its own, with CR LF first when the last
+// line was not ended.
+TEST_F(CatalogTest, ListsOfEverySizeAndEndingGainANameOnlyWhenItIsMissing) {
+  const std::string big(kScanBlock + 1000, 'x');
+  const std::string bodies[] = {"",         "f1\r\n",        "f1",         "f1\r",
+                                "f1\n",     "f0 f1\tf2\r\n", big + "\r\n", big + "\r\nf1",
+                                big + "f1", "f1\r\n" + big};
+  int case_number = 0;
+  for (const std::string& body : bodies) {
+    for (const char* name : {"f1", "f2", "x"}) {
+      for (bool file_list : {true, false}) {
+        const std::string list = Path(("list" + std::to_string(++case_number)).c_str());
+        WriteFile(list, body);
+        std::string expected = body;
+        if (!TextHasWord(body, name)) {
+          if (!body.empty() && body.back() != '\n' && body.back() != '\r') expected += "\r\n";
+          expected += std::string(name) + "\r\n";
+        }
+        EXPECT_EQ(
+            file_list ? AddNameToFileList(list.c_str(), name) : AddNameIfAbsent(list.c_str(), name),
+            0);
+        EXPECT_EQ(ReadFile(list), expected) << "list of " << body.size() << " bytes, name " << name
+                                            << (file_list ? ", FileList" : "");
+      }
+    }
+  }
 }
 
 TEST_F(CatalogTest, WriteHistoryLineJoinsFiveValues) {

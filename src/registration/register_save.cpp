@@ -1,8 +1,11 @@
 #include "register_save.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,7 +53,36 @@ Status MoveByLink(const Place& from, const Place& to) {
   return {};
 }
 
+// When the file system has no hard links and refuses the no-replace rename too, the link's
+// error is the one reported, as when the rename goes first.
+Status MoveLinkFirst(const Place& from, const Place& to) {
+  if (::linkat(from.dir, from.name.c_str(), to.dir, to.name.c_str(), 0) == 0) {
+    if (::unlinkat(from.dir, from.name.c_str(), 0) != 0) {
+      return Status::SystemError("stored, but cannot remove", from.shown, errno);
+    }
+    return {};
+  }
+  const int link_error = errno;
+  if (link_error != EPERM && link_error != ENOSYS && link_error != EOPNOTSUPP) {
+    return MoveError("cannot move", from, to, link_error);
+  }
+  if (::renameat2(from.dir, from.name.c_str(), to.dir, to.name.c_str(), RENAME_NOREPLACE) == 0) {
+    return {};
+  }
+  return MoveError("cannot move", from, to, errno == EINVAL ? link_error : errno);
+}
+
 namespace {
+
+// Whether the file system of `device`, holding the directory open at `dir`, is FUSE, where
+// renameat2(RENAME_NOREPLACE) is mostly refused, and only after the lookups of both names.
+bool IsFuse(dev_t device, int dir) {
+  // FUSE file systems get a device number of their own, of major 0 like tmpfs, NFS or btrfs;
+  // disks have a real major, and there this costs nothing. For the few others, fstatfs() tells.
+  if (major(device) != 0) return false;
+  struct statfs fs;
+  return ::fstatfs(dir, &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
+}
 
 // The style's directory, open, and whether this save created it.
 struct StyleDirectory {
@@ -59,15 +91,20 @@ struct StyleDirectory {
 };
 
 // Opens the style's directory, creating it first when missing, and never through a symbolic
-// link: a link in its place would file the upload outside the store.
+// link: a link in its place would file the upload outside the store. The directory is opened
+// first, as it exists at every save but the style's first: an mkdir that fails with EEXIST costs
+// a round trip on a shared file system.
 Result<StyleDirectory> OpenStyleDirectory(const Place& dir) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   StyleDirectory style;
+  style.fd = Fd(::openat(dir.dir, dir.name.c_str(), kFlags));
+  if (style.fd.valid()) return style;
+  // Anything else than a missing directory is judged, and reported, as when mkdir comes first.
   style.created = ::mkdirat(dir.dir, dir.name.c_str(), 0777) == 0;
   if (!style.created && errno != EEXIST) {
     return Status::SystemError("cannot create directory", dir.shown, errno);
   }
-  style.fd =
-      Fd(::openat(dir.dir, dir.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  style.fd = Fd(::openat(dir.dir, dir.name.c_str(), kFlags));
   if (style.fd.valid()) return style;
   int err = errno;
   struct stat st;
@@ -78,21 +115,65 @@ Result<StyleDirectory> OpenStyleDirectory(const Place& dir) {
   return Status::SystemError("cannot open directory", dir.shown, err);
 }
 
+// The store directories a save names several files in, held open so that each of those files
+// is looked up one component below its directory: on a shared file system that revalidates
+// every component at every call, each component saved is a lookup and a permission check fewer.
+// A directory that cannot be opened is left out, and its files are named below the data root as
+// before, so that every failure and its message stay as they were.
+class SaveDirectories {
+ public:
+  // Opens the directory at `dir`, read-only when it can so that it can be flushed too.
+  void Open(const Place& dir, bool flushable) {
+    // The directory is named without a closing '/', and the files in it begin with `prefix_`.
+    Place named = dir;
+    if (named.name.size() > 1 && named.name.ends_with('/')) named.name.pop_back();
+    root_ = dir.dir;
+    prefix_ = named.name + "/";
+    constexpr int kFlags = O_DIRECTORY | O_CLOEXEC;
+    if (flushable) fd_ = Fd(OpenRetrying(named, O_RDONLY | O_NONBLOCK | kFlags));
+    flushable_ = fd_.valid();
+    if (!fd_.valid()) fd_ = Fd(OpenRetrying(named, O_PATH | kFlags));
+  }
+  // `place` named below the open directory, when it lies inside it.
+  void Rebase(Place& place) const {
+    if (!fd_.valid() || place.dir != root_ || place.name.size() <= prefix_.size() ||
+        !place.name.starts_with(prefix_)) {
+      return;
+    }
+    place.name.erase(0, prefix_.size());
+    place.dir = fd_.get();
+  }
+  // Flushes the directory holding `place`: the open one when `place` lies in it and it is open
+  // for reading, else as SyncParentDirectory does.
+  Status SyncParentOf(const Place& place) const {
+    if (flushable_ && place.dir == fd_.get() && place.name.find('/') == std::string::npos) {
+      return SyncFd(fd_.get(), place.Parent().shown);
+    }
+    return SyncParentDirectory(place);
+  }
+
+ private:
+  int root_ = AT_FDCWD;
+  std::string prefix_;
+  Fd fd_;
+  bool flushable_ = false;
+};
+
 // Files the upload under its style; the style's directory is made first in any case. When
 // there is nothing to file (no upload, or a file of the name is already stored), a warning
 // says so and the save goes on. Anything else that keeps the upload from being filed stops the
 // save: an upload that is not a regular file (left as it is), a style path that is not a
 // directory or is a symbolic link, or a failing mkdir, rename or flush.
-Status StoreUpload(const SavePaths& paths, const std::string& file,
+Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const std::string& file,
                    std::vector<std::string>& warnings) {
   Result<StyleDirectory> style = OpenStyleDirectory(paths.style_dir);
   if (!style.ok()) return style.status();
   auto keep_new_style = [&]() -> Status {
-    return style->created ? SyncParentDirectory(paths.upload) : Status();
+    return style->created ? values.SyncParentOf(paths.upload) : Status();
   };
 
   struct stat st;
-  if (::fstatat(paths.upload.dir, paths.upload.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (StatAsFound(paths.upload.dir, paths.upload.name.c_str(), AT_SYMLINK_NOFOLLOW, &st) != 0) {
     if (errno != ENOENT) return Status::SystemError("cannot store", paths.upload.shown, errno);
     warnings.push_back("upload not stored as " + QuoteForMessage(paths.stored.shown) +
                        ": there is no upload " + QuoteForMessage(paths.upload.shown));
@@ -103,7 +184,8 @@ Status StoreUpload(const SavePaths& paths, const std::string& file,
                          std::string(FileTypeText(st.st_mode)) + ", not a regular file");
   }
   const Place stored{style->fd.get(), file, paths.stored.shown};
-  Status moved = MoveNoReplace(paths.upload, stored);
+  Status moved = IsFuse(st.st_dev, style->fd.get()) ? MoveLinkFirst(paths.upload, stored)
+                                                    : MoveNoReplace(paths.upload, stored);
   if (!moved.ok()) {
     if (moved.error() != EEXIST) return moved;
     warnings.push_back("upload not stored: " + QuoteForMessage(file) + " is already stored as " +
@@ -113,13 +195,13 @@ Status StoreUpload(const SavePaths& paths, const std::string& file,
   }
   if (Status s = SyncPlace(stored); !s.ok()) return s;
   if (Status s = SyncFd(style->fd.get(), paths.style_dir.shown); !s.ok()) return s;
-  return SyncParentDirectory(paths.upload);
+  return values.SyncParentOf(paths.upload);
 }
 
 // The save's steps under the lock, in their fixed order. Each names what it updates, for the
 // message when it stops the save.
 Status SaveSteps(const Store& store, const SaveRequest& r, const SavePaths& paths,
-                 std::vector<std::string>& warnings) {
+                 const SaveDirectories& values, std::vector<std::string>& warnings) {
   // A file or directory that does not exist most often means no store, or the wrong working
   // directory.
   auto stopped = [&](std::string_view step, const Status& status) {
@@ -137,7 +219,7 @@ Status SaveSteps(const Store& store, const SaveRequest& r, const SavePaths& path
     return stopped("machine list", s);
   }
   if (Status s = AddToFileList(paths.file_list, r.file); !s.ok()) return stopped("file list", s);
-  if (Status s = StoreUpload(paths, r.file, warnings); !s.ok()) {
+  if (Status s = StoreUpload(paths, values, r.file, warnings); !s.ok()) {
     return stopped("stored settings file", s);
   }
   if (Status s = AddIfAbsent(paths.kind_list, r.style); !s.ok()) return stopped("style list", s);
@@ -159,7 +241,11 @@ SaveOutcome RegisterSaveUntil(const Store& store, const SaveRequest& r,
     outcome.failure = Status::Error("refused: " + refused.message());
     return outcome;
   }
-  const SavePaths paths = BuildSavePaths(store, r);
+  SavePaths paths = BuildSavePaths(store, r);
+  SaveDirectories history_dir, values_dir;
+  history_dir.Open(store.At(store.paths().history_dir), false);
+  history_dir.Rebase(paths.lock);
+  history_dir.Rebase(paths.history);
 
   StoreLock lock;
   if (Status locked = lock.Acquire(paths.lock, lock_deadline); !locked.ok()) {
@@ -175,7 +261,12 @@ SaveOutcome RegisterSaveUntil(const Store& store, const SaveRequest& r,
     }
     return outcome;
   }
-  outcome.failure = SaveSteps(store, r, paths, outcome.warnings);
+  // Opened under the lock, which keeps a repair from changing the store meanwhile.
+  values_dir.Open(store.At(store.paths().values), true);
+  for (Place* place : {&paths.file_list, &paths.style_dir, &paths.upload, &paths.stored}) {
+    values_dir.Rebase(*place);
+  }
+  outcome.failure = SaveSteps(store, r, paths, values_dir, outcome.warnings);
   return outcome;
 }
 

@@ -33,6 +33,9 @@ int ReportOutcome(const SaveOutcome& outcome);
 Status MoveNoReplace(const Place& from, const Place& to);
 // The same by link() and unlink(), for file systems that cannot rename without replacing.
 Status MoveByLink(const Place& from, const Place& to);
+// The same, on FUSE: by link() and unlink() first, by the no-replace rename only where the file
+// system has no hard links.
+Status MoveLinkFirst(const Place& from, const Place& to);
 
 // Writes "loomreg: <message>" and a newline to standard error.
 void Report(std::string_view message);

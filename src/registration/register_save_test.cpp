@@ -36,7 +36,8 @@ TEST_P(MoveTest, MovesButNeverReplaces) {
   EXPECT_FALSE(Exists(dir / "other"));
 }
 
-INSTANTIATE_TEST_SUITE_P(RenameAndLink, MoveTest, ::testing::Values(&MoveNoReplace, &MoveByLink));
+INSTANTIATE_TEST_SUITE_P(RenameAndLink, MoveTest,
+                         ::testing::Values(&MoveNoReplace, &MoveByLink, &MoveLinkFirst));
 
 // The C entry takes a null pointer for an empty value: the request is refused, nothing is
 // touched, and the refusal is the one line on standard error.

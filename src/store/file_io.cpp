@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -162,10 +163,33 @@ std::string_view FileTypeText(mode_t mode) {
   return "of an unknown type";
 }
 
+int StatAsFound(int dir, const char* name, int flags, struct stat* st) {
+  struct statx found;
+  if (::statx(dir, name, flags | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) != 0) {
+    if (errno != ENOSYS) return -1;
+    return ::fstatat(dir, name, st, flags & ~AT_STATX_SYNC_TYPE);
+  }
+  *st = {};
+  st->st_dev = makedev(found.stx_dev_major, found.stx_dev_minor);
+  st->st_ino = found.stx_ino;
+  st->st_mode = found.stx_mode;
+  st->st_nlink = found.stx_nlink;
+  st->st_uid = found.stx_uid;
+  st->st_gid = found.stx_gid;
+  st->st_rdev = makedev(found.stx_rdev_major, found.stx_rdev_minor);
+  st->st_size = static_cast<off_t>(found.stx_size);
+  st->st_blksize = static_cast<blksize_t>(found.stx_blksize);
+  st->st_blocks = static_cast<blkcnt_t>(found.stx_blocks);
+  st->st_atim = {found.stx_atime.tv_sec, found.stx_atime.tv_nsec};
+  st->st_mtim = {found.stx_mtime.tv_sec, found.stx_mtime.tv_nsec};
+  st->st_ctim = {found.stx_ctime.tv_sec, found.stx_ctime.tv_nsec};
+  return 0;
+}
+
 Status RequireRegular(int fd, std::string_view action, std::string_view path, struct stat* st) {
   struct stat own;
   if (st == nullptr) st = &own;
-  if (::fstat(fd, st) != 0) return Status::SystemError(action, path, errno);
+  if (StatAsFound(fd, "", AT_EMPTY_PATH, st) != 0) return Status::SystemError(action, path, errno);
   if (!S_ISREG(st->st_mode)) {
     return Status::Error(std::string(action) + " " + std::string(path) + ": not a regular file");
   }
@@ -215,7 +239,11 @@ namespace {
 // Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
 // with text of the same length is thus never empty, not even for a moment.
 Status Rewrite(int fd, std::string_view path, std::string_view data) {
-  if (Status regular = RequireRegular(fd, "cannot write", path); !regular.ok()) return regular;
+  // The size before the write tells whether anything lies beyond the new text: no second fstat.
+  struct stat st;
+  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
+    return regular;
+  }
   ssize_t written;
   do {
     written = ::pwrite(fd, data.data(), data.size(), 0);
@@ -224,8 +252,6 @@ Status Rewrite(int fd, std::string_view path, std::string_view data) {
   if (written != static_cast<ssize_t>(data.size())) {
     return ShortWrite(fd, path, data, written, 0);
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return Status::SystemError("cannot write", path, errno);
   if (st.st_size > static_cast<off_t>(data.size()) &&
       ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
     return Status::SystemError("cannot write", path, errno);

@@ -159,11 +159,17 @@ Result<struct stat> FileStatus(const Place& place);
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);
 
+// fstatat(dir, name, st, flags), from the attributes the kernel holds: for a file just opened
+// or looked up, those its lookup brought, so that a network file system that revalidates every
+// lookup (GlusterFS with attribute-timeout=0) is not asked a second time. On a local file system
+// the same as fstatat. Returns 0, or -1 with errno set.
+int StatAsFound(int dir, const char* name, int flags, struct stat* st);
+
 // Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `fd` is
 // a regular file; a failed fstat fails with its errno. Fills `st`, when given, with the file's
-// status. The one test of "a regular file" for every open store file: only regular files are
-// read, appended to or locked, as a device or FIFO planted in the store would be read without
-// end or block.
+// status as its open found it (StatAsFound). The one test of "a regular file" for every open store
+// file: only regular files are read, appended to or locked, as a device or FIFO planted in the
+// store would be read without end or block.
 Status RequireRegular(int fd, std::string_view action, std::string_view path,
                       struct stat* st = nullptr);
 

@@ -24,7 +24,6 @@ Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
   if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
     return regular;
   }
-  std::string data;
   if (st.st_size > 0) {
     // Under the store lock, which a save holds, no other append comes between this read and
     // the write.
@@ -34,10 +33,17 @@ Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
       got = ::pread(fd, &last, 1, st.st_size - 1);
     } while (got < 0 && errno == EINTR);
     if (got < 0) return Status::SystemError("cannot read", path, errno);
-    if (got == 1 && last != '\n' && last != '\r') data = kLineEnd;
+    if (got == 1) return AppendLineAfter(fd, path, line, st.st_size, last);
   }
+  return AppendLineAfter(fd, path, line, st.st_size, std::nullopt);
+}
+
+Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
+                       std::optional<char> last) {
+  std::string data;
+  if (last && *last != '\n' && *last != '\r') data = kLineEnd;
   data += line;
-  return WriteOnce(fd, path, data, st.st_size);
+  return WriteOnce(fd, path, data, size);
 }
 
 std::string_view SplitLine(std::string_view text, std::vector<LineWord>& words) {

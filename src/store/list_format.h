@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,10 @@ WordScan ScanForWord(int fd, std::string_view path, std::string_view name,
 // last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
 // never glued to an unterminated last one. Not a regular file: nothing is written.
 Status AppendLineTo(int fd, std::string_view path, std::string_view line);
+// The write of AppendLineTo, for a caller that has read the regular file open at `fd` to its
+// end already: `size` is its size, and `last` its last byte (none for an empty file).
+Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
+                       std::optional<char> last);
 // Appends `line` to the list at `place` as AppendLineTo does, creating the list when absent,
 // and flushes it (and, for a list it created, its directory).
 Status AppendLineToFile(const Place& place, std::string_view line);
