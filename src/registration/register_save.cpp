@@ -172,13 +172,15 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
     return style->created ? values.SyncParentOf(paths.upload) : Status();
   };
 
-  struct stat st;
-  if (StatAsFound(paths.upload.dir, paths.upload.name.c_str(), AT_SYMLINK_NOFOLLOW, &st) != 0) {
-    if (errno != ENOENT) return Status::SystemError("cannot store", paths.upload.shown, errno);
+  Result<struct stat> found = StatAsFound(paths.upload.dir, paths.upload.name.c_str(),
+                                          AT_SYMLINK_NOFOLLOW, "cannot store", paths.upload.shown);
+  if (!found.ok()) {
+    if (found.status().error() != ENOENT) return found.status();
     warnings.push_back("upload not stored as " + QuoteForMessage(paths.stored.shown) +
                        ": there is no upload " + QuoteForMessage(paths.upload.shown));
     return keep_new_style();
   }
+  const struct stat& st = *found;
   if (!S_ISREG(st.st_mode)) {
     return Status::Error("cannot store " + paths.upload.shown + ": " +
                          std::string(FileTypeText(st.st_mode)) + ", not a regular file");

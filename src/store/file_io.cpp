@@ -163,13 +163,18 @@ std::string_view FileTypeText(mode_t mode) {
   return "of an unknown type";
 }
 
-int StatAsFound(int dir, const char* name, int flags, struct stat* st) {
+Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::string_view action,
+                                std::string_view path) {
+  struct stat result = {};
+  struct stat* st = &result;
   struct statx found;
   if (::statx(dir, name, flags | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) != 0) {
-    if (errno != ENOSYS) return -1;
-    return ::fstatat(dir, name, st, flags & ~AT_STATX_SYNC_TYPE);
+    if (errno != ENOSYS) return Status::SystemError(action, path, errno);
+    if (::fstatat(dir, name, st, flags & ~AT_STATX_SYNC_TYPE) != 0) {
+      return Status::SystemError(action, path, errno);
+    }
+    return result;
   }
-  *st = {};
   st->st_dev = makedev(found.stx_dev_major, found.stx_dev_minor);
   st->st_ino = found.stx_ino;
   st->st_mode = found.stx_mode;
@@ -183,14 +188,14 @@ int StatAsFound(int dir, const char* name, int flags, struct stat* st) {
   st->st_atim = {found.stx_atime.tv_sec, found.stx_atime.tv_nsec};
   st->st_mtim = {found.stx_mtime.tv_sec, found.stx_mtime.tv_nsec};
   st->st_ctim = {found.stx_ctime.tv_sec, found.stx_ctime.tv_nsec};
-  return 0;
+  return result;
 }
 
 Status RequireRegular(int fd, std::string_view action, std::string_view path, struct stat* st) {
-  struct stat own;
-  if (st == nullptr) st = &own;
-  if (StatAsFound(fd, "", AT_EMPTY_PATH, st) != 0) return Status::SystemError(action, path, errno);
-  if (!S_ISREG(st->st_mode)) {
+  Result<struct stat> found = StatAsFound(fd, "", AT_EMPTY_PATH, action, path);
+  if (!found.ok()) return found.status();
+  if (st != nullptr) *st = *found;
+  if (!S_ISREG(found->st_mode)) {
     return Status::Error(std::string(action) + " " + std::string(path) + ": not a regular file");
   }
   return {};

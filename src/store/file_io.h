@@ -159,11 +159,12 @@ Result<struct stat> FileStatus(const Place& place);
 // What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
 std::string_view FileTypeText(mode_t mode);
 
-// fstatat(dir, name, st, flags), from the attributes the kernel holds: for a file just opened
-// or looked up, those its lookup brought, so that a network file system that revalidates every
+// fstatat(dir, name, flags), from the attributes the kernel holds: for a file just opened or
+// looked up, those its lookup brought, so that a network file system that revalidates every
 // lookup (GlusterFS with attribute-timeout=0) is not asked a second time. On a local file system
-// the same as fstatat. Returns 0, or -1 with errno set.
-int StatAsFound(int dir, const char* name, int flags, struct stat* st);
+// the same as fstatat. Fails as "<action> <path>: <error>", `path` naming the file.
+Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::string_view action,
+                                std::string_view path);
 
 // Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `fd` is
 // a regular file; a failed fstat fails with its errno. Fills `st`, when given, with the file's
