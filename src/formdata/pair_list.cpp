@@ -6,13 +6,11 @@
 #include <cstring>
 #include <memory>
 
-namespace loomreg::formdata {
-namespace {
+#if defined(__GLIBC__)
+#include <sys/mman.h>
+#endif
 
-struct FreeDeleter {
-  void operator()(char* text) const { std::free(text); }
-};
-using OwnedText = std::unique_ptr<char, FreeDeleter>;
+namespace loomreg::formdata {
 
 OwnedText CopyText(std::string_view text) {
   OwnedText copy(static_cast<char*>(std::malloc(text.size() + 1)));
@@ -21,6 +19,42 @@ OwnedText CopyText(std::string_view text) {
     copy.get()[text.size()] = '\0';
   }
   return copy;
+}
+
+namespace {
+
+// Releasing a large list. glibc keeps the small blocks it is given back in fast bins, where the
+// next requests of their sizes take them back, but folds all of them into larger free blocks
+// whenever a block of 64 KiB or more is released. Released after the copies, a large entry
+// array would fold the copies of the whole list, and the next parse would carve its copies one
+// by one from the merged space. So the entries of a large list move to pages of their own,
+// outside the allocator, the array is released first, and then the copies.
+constexpr std::int32_t kMovedFromPairs = 65536 / sizeof(NameValuePair);
+
+void FreeCopies(const NameValuePair* pairs, std::int32_t count) {
+  for (const NameValuePair *pair = pairs, *end = pairs + count; pair != end; ++pair) {
+    std::free(pair->name);
+    std::free(pair->value);
+  }
+}
+
+// False, with nothing released, when the pages cannot be had.
+bool FreeArrayFirst(NameValuePair* pairs, std::int32_t count) {
+#if defined(__GLIBC__)
+  const std::size_t size = static_cast<std::size_t>(count) * sizeof *pairs;
+  void* moved = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (moved == MAP_FAILED) return false;
+  std::memcpy(moved, pairs, size);
+  std::free(pairs);
+  FreeCopies(static_cast<NameValuePair*>(moved), count);
+  munmap(moved, size);
+  return true;
+#else
+  (void)pairs;
+  (void)count;
+  return false;
+#endif
 }
 
 }  // namespace
@@ -77,11 +111,10 @@ void InitPairList(PairList* list) {
 void FreePairList(PairList* list) {
   // Read once: free() could, for all the compiler knows, change *list between calls.
   NameValuePair* const pairs = list->pairs;
-  if (pairs != nullptr) {
-    for (NameValuePair *pair = pairs, *end = pairs + list->pairCount; pair != end; ++pair) {
-      std::free(pair->name);
-      std::free(pair->value);
-    }
+  const std::int32_t count = list->pairCount;
+  if (pairs != nullptr && (count < loomreg::formdata::kMovedFromPairs ||
+                           !loomreg::formdata::FreeArrayFirst(pairs, count))) {
+    loomreg::formdata::FreeCopies(pairs, count);
     std::free(pairs);
   }
   InitPairList(list);

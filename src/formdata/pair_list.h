@@ -4,11 +4,21 @@
 #define LOOMREG_FORMDATA_PAIR_LIST_H
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <string_view>
 
 #include "formdata.h"
 
 namespace loomreg::formdata {
+
+struct FreeDeleter {
+  void operator()(char* text) const { std::free(text); }
+};
+using OwnedText = std::unique_ptr<char, FreeDeleter>;
+
+// A NUL-terminated heap copy of `text` (which must hold no NUL); null when memory runs out.
+OwnedText CopyText(std::string_view text);
 
 // Appends copies of `name` and `value` (which must hold no NUL) to the list, growing its entry
 // array by exactly one entry. When memory runs out, releases the list, leaves it empty and
