@@ -9,9 +9,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__GLIBC__)
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -127,17 +124,13 @@ WalkEnd WalkPairs(const char* text, std::size_t end, OnPair pair) {
   return WalkEnd::kEmptySegment;  // not reached: text[end] is a NUL
 }
 
-// The copies of a parse of many pairs are made before its entry array. glibc keeps the small
-// blocks released to it in fast bins, where the next requests of their sizes take them back,
-// but folds all of them into larger free blocks when a block of 1 KiB or more is requested.
-// Requested first, a large entry array would fold the copies the last list released, and each
-// copy of this parse would then be carved from the merged space. So the entries wait on pages
-// of their own, outside the allocator, until the array is requested after the last copy. When
-// the pages cannot be had, the array is requested first.
+// Where the copies of a parse go. Of a parse of many pairs, they are made before its entry
+// array: a large array requested first would fold the copies the last list released (see
+// MapEntries), and each copy of this parse would then be carved from the merged space. So the
+// entries wait on pages of their own while the copies are made, and the array is requested
+// after the last one. Without the pages, the array is requested first.
 class PairSink {
  public:
-  static constexpr std::size_t kStagedFromPairs = 65536 / sizeof(NameValuePair);
-
   PairSink(PairList* list, std::size_t pairs) : list_(list), pairs_(pairs) {}
   ~PairSink() { Unmap(); }
   PairSink(const PairSink&) = delete;
@@ -145,17 +138,8 @@ class PairSink {
 
   // Makes room for the pairs; false, with the list released, when memory runs out.
   bool Open() {
-#if defined(__GLIBC__)
-    if (pairs_ >= kStagedFromPairs && pairs_ <= static_cast<std::size_t>(INT32_MAX)) {
-      void* pages = mmap(nullptr, pairs_ * sizeof(NameValuePair), PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-      if (pages != MAP_FAILED) {
-        staged_ = static_cast<NameValuePair*>(pages);
-        return true;
-      }
-    }
-#endif
-    return loomreg::formdata::ReservePairs(pairs_, list_);
+    staged_ = loomreg::formdata::MapEntries(pairs_);
+    return staged_ != nullptr || loomreg::formdata::ReservePairs(pairs_, list_);
   }
 
   // Copies one pair; false, with the list released, when memory runs out.
@@ -196,9 +180,7 @@ class PairSink {
   }
 
   void Unmap() {
-#if defined(__GLIBC__)
-    if (staged_ != nullptr) munmap(staged_, pairs_ * sizeof *staged_);
-#endif
+    loomreg::formdata::UnmapEntries(staged_, pairs_);
     staged_ = nullptr;
     staged_count_ = 0;
   }

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__GLIBC__)
+#if defined(__GLIBC__) && defined(__linux__)
 #include <sys/mman.h>
+#define LOOMREG_MAPPED_ENTRIES 1
 #endif
 
 namespace loomreg::formdata {
@@ -21,40 +22,35 @@ OwnedText CopyText(std::string_view text) {
   return copy;
 }
 
-namespace {
+NameValuePair* MapEntries(std::size_t count) {
+#if defined(LOOMREG_MAPPED_ENTRIES)
+  if (count < kMappedFromPairs || count > static_cast<std::size_t>(INT32_MAX)) return nullptr;
+  // Populated at once: cheaper than a fault for every page.
+  void* pages = mmap(nullptr, count * sizeof(NameValuePair), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return pages == MAP_FAILED ? nullptr : static_cast<NameValuePair*>(pages);
+#else
+  (void)count;
+  return nullptr;
+#endif
+}
 
-// Releasing a large list. glibc keeps the small blocks it is given back in fast bins, where the
-// next requests of their sizes take them back, but folds all of them into larger free blocks
-// whenever a block of 64 KiB or more is released. Released after the copies, a large entry
-// array would fold the copies of the whole list, and the next parse would carve its copies one
-// by one from the merged space. So the entries of a large list move to pages of their own,
-// outside the allocator, the array is released first, and then the copies.
-constexpr std::int32_t kMovedFromPairs = 65536 / sizeof(NameValuePair);
+void UnmapEntries(NameValuePair* entries, std::size_t count) {
+#if defined(LOOMREG_MAPPED_ENTRIES)
+  if (entries != nullptr) munmap(entries, count * sizeof *entries);
+#else
+  (void)entries;
+  (void)count;
+#endif
+}
+
+namespace {
 
 void FreeCopies(const NameValuePair* pairs, std::int32_t count) {
   for (const NameValuePair *pair = pairs, *end = pairs + count; pair != end; ++pair) {
     std::free(pair->name);
     std::free(pair->value);
   }
-}
-
-// False, with nothing released, when the pages cannot be had.
-bool FreeArrayFirst(NameValuePair* pairs, std::int32_t count) {
-#if defined(__GLIBC__)
-  const std::size_t size = static_cast<std::size_t>(count) * sizeof *pairs;
-  void* moved = mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  if (moved == MAP_FAILED) return false;
-  std::memcpy(moved, pairs, size);
-  std::free(pairs);
-  FreeCopies(static_cast<NameValuePair*>(moved), count);
-  munmap(moved, size);
-  return true;
-#else
-  (void)pairs;
-  (void)count;
-  return false;
-#endif
 }
 
 }  // namespace
@@ -112,10 +108,18 @@ void FreePairList(PairList* list) {
   // Read once: free() could, for all the compiler knows, change *list between calls.
   NameValuePair* const pairs = list->pairs;
   const std::int32_t count = list->pairCount;
-  if (pairs != nullptr && (count < loomreg::formdata::kMovedFromPairs ||
-                           !loomreg::formdata::FreeArrayFirst(pairs, count))) {
-    loomreg::formdata::FreeCopies(pairs, count);
-    std::free(pairs);
+  if (pairs != nullptr) {
+    // A large list's entries move out of the array, so that it goes first (see MapEntries).
+    const auto size = static_cast<std::size_t>(count);
+    if (NameValuePair* moved = loomreg::formdata::MapEntries(size)) {
+      std::memcpy(moved, pairs, size * sizeof *pairs);
+      std::free(pairs);
+      loomreg::formdata::FreeCopies(moved, count);
+      loomreg::formdata::UnmapEntries(moved, size);
+    } else {
+      loomreg::formdata::FreeCopies(pairs, count);
+      std::free(pairs);
+    }
   }
   InitPairList(list);
 }
