@@ -28,12 +28,12 @@ struct Hooks {
   int fail_call = -1;  // the call (counted from 0) that fails, or -1
   int realloc_calls = 0;
   std::size_t realloc_sizes[64] = {};
-  void* live[256] = {};  // blocks obtained while armed and not yet freed
+  void* live[16384] = {};  // blocks obtained while armed and not yet freed
   int live_count = 0;
 
   bool ShouldFail() { return armed && calls++ == fail_call; }
   void Forget(void* block) {
-    for (int i = 0; i < live_count; ++i) {
+    for (int i = live_count; i-- > 0;) {
       if (live[i] == block) {
         live[i] = live[--live_count];
         return;
@@ -41,7 +41,7 @@ struct Hooks {
     }
   }
   void Remember(void* block) {
-    if (armed && block != nullptr && live_count < 256) live[live_count++] = block;
+    if (armed && block != nullptr && live_count < 16384) live[live_count++] = block;
   }
 } hooks;
 
@@ -180,6 +180,46 @@ TEST(AllocationTest, FailedGrowthOfAParseLeavesTheEmptyList) {
   EXPECT_EQ(list.list.pairCount, 0);
   EXPECT_EQ(list.list.pairs, nullptr);
   EXPECT_EQ(hooks.live_count, 0);
+}
+
+// A parse of many pairs may make its copies before it grows the array (it does with glibc, whose
+// allocator gains from that order). Either way a failed copy or growth leaves the empty list
+// and nothing of the parse allocated, and once every copy is made the buffer is as after a
+// parse that succeeds.
+TEST(AllocationTest, FailedLargeParseReleasesEverything) {
+  constexpr int kPairs = 4200;
+  std::string text;
+  for (int i = 0; i < kPairs; ++i) {
+    text += (i > 0 ? "&n" : "n") + std::to_string(i) + "=v%41" + std::to_string(i);
+  }
+  std::string parsed = text;
+  {
+    ScopedList list(Pairs{{"held", "before"}});
+    {
+      Armed armed;
+      ASSERT_EQ(ParseFormData(parsed.data(), list.get()), kPairs + 1);
+    }
+    ASSERT_EQ(hooks.realloc_calls, 1);
+    EXPECT_EQ(hooks.realloc_sizes[0], (kPairs + 1) * sizeof(NameValuePair));
+    EXPECT_EQ(hooks.calls, 1 + 2 * kPairs);
+    EXPECT_EQ(list.list.pairs[kPairs].name, std::string("n") + std::to_string(kPairs - 1));
+  }
+  for (int fail_call : {0, 1, 2001, 2 * kPairs - 1, 2 * kPairs}) {
+    ScopedList list(Pairs{{"held", "before"}});
+    std::string buffer = text;
+    int result;
+    {
+      Armed armed(fail_call);
+      result = ParseFormData(buffer.data(), list.get());
+    }
+    EXPECT_EQ(result, -1) << fail_call;
+    EXPECT_EQ(list.list.pairCount, 0) << fail_call;
+    EXPECT_EQ(list.list.pairs, nullptr) << fail_call;
+    EXPECT_EQ(hooks.live_count, 0) << fail_call;
+    if (hooks.calls == 1 + 2 * kPairs) {
+      EXPECT_EQ(buffer, parsed) << fail_call;
+    }
+  }
 }
 
 TEST(AllocationTest, TextResultsAreNullWhenMemoryRunsOut) {

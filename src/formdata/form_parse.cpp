@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "formdata.h"
@@ -123,6 +124,73 @@ WalkEnd WalkPairs(const char* text, std::size_t end, OnPair pair) {
   return WalkEnd::kEmptySegment;  // not reached: text[end] is a NUL
 }
 
+// Where the copies of a parse go. Of a parse of many pairs, they are made before its entry
+// array: a large array requested first would fold the copies the last list released (see
+// MapEntries), and each copy of this parse would then be carved from the merged space. So the
+// entries wait on pages of their own while the copies are made, and the array is requested
+// after the last one. Without the pages, the array is requested first.
+class PairSink {
+ public:
+  PairSink(PairList* list, std::size_t pairs) : list_(list), pairs_(pairs) {}
+  ~PairSink() { Unmap(); }
+  PairSink(const PairSink&) = delete;
+  PairSink& operator=(const PairSink&) = delete;
+
+  // Makes room for the pairs; false, with the list released, when memory runs out.
+  bool Open() {
+    staged_ = loomreg::formdata::MapEntries(pairs_);
+    return staged_ != nullptr || loomreg::formdata::ReservePairs(pairs_, list_);
+  }
+
+  // Copies one pair; false, with the list released, when memory runs out.
+  bool Add(std::string_view name, std::string_view value) {
+    if (staged_ == nullptr) return loomreg::formdata::FillPairCopy(name, value, list_);
+    loomreg::formdata::OwnedText name_copy = loomreg::formdata::CopyText(name);
+    loomreg::formdata::OwnedText value_copy = loomreg::formdata::CopyText(value);
+    if (!name_copy || !value_copy) {
+      Abandon();
+      return false;
+    }
+    staged_[staged_count_++] = {name_copy.release(), value_copy.release()};
+    return true;
+  }
+
+  // Moves the staged pairs into the entry array; false, with the list released, when memory
+  // runs out.
+  bool Close() {
+    if (staged_ == nullptr) return true;
+    if (!loomreg::formdata::ReservePairs(staged_count_, list_)) {
+      Abandon();
+      return false;
+    }
+    std::memcpy(list_->pairs + list_->pairCount, staged_, staged_count_ * sizeof *staged_);
+    list_->pairCount += static_cast<std::int32_t>(staged_count_);
+    Unmap();
+    return true;
+  }
+
+ private:
+  void Abandon() {
+    for (std::size_t i = 0; i < staged_count_; ++i) {
+      std::free(staged_[i].name);
+      std::free(staged_[i].value);
+    }
+    Unmap();
+    FreePairList(list_);
+  }
+
+  void Unmap() {
+    loomreg::formdata::UnmapEntries(staged_, pairs_);
+    staged_ = nullptr;
+    staged_count_ = 0;
+  }
+
+  PairList* list_;
+  std::size_t pairs_;
+  NameValuePair* staged_ = nullptr;
+  std::size_t staged_count_ = 0;
+};
+
 }  // namespace
 
 int ParseFormData(char* text, PairList* list) {
@@ -135,19 +203,20 @@ int ParseFormData(char* text, PairList* list) {
   // terminator, outside what the caller owes us; the walks below stop at `end` instead.
   if (end < length) text[end + 1] = '\0';
 
-  // Phase 2: count the pairs, so that the entry array grows once, to its final size.
+  // Phase 2: count the pairs, so that the entry array grows once, to its final size: before
+  // the copies, or for many pairs after them.
   const Count count = CountPairs(text, end);
   const std::size_t pairs = count.pairs;
   const WalkEnd walk_end = count.end;
-  if (!loomreg::formdata::ReservePairs(pairs, list)) return -1;
+  PairSink sink(list, pairs);
+  if (!sink.Open()) return -1;
 
   // Phase 3: split each segment at its first '=' and copy the name and the value. Long
   // segments (a textarea, say) are crossed faster by the C library's scans, one pair at a time;
   // many short ones by the walk over the marks.
-  auto fill = [text, list](std::size_t start, std::size_t equals, std::size_t nul) {
+  auto fill = [text, &sink](std::size_t start, std::size_t equals, std::size_t nul) {
     text[equals] = '\0';
-    return loomreg::formdata::FillPairCopy({text + start, equals - start},
-                                           {text + equals + 1, nul - equals - 1}, list);
+    return sink.Add({text + start, equals - start}, {text + equals + 1, nul - equals - 1});
   };
   if (end / 256 >= pairs) {
     std::size_t start = 0;
@@ -162,6 +231,7 @@ int ParseFormData(char* text, PairList* list) {
   } else if (WalkPairs(text, end, fill) == WalkEnd::kStopped) {
     return -1;
   }
+  if (!sink.Close()) return -1;
   // After a segment without '=' the pairs before it stay.
   return walk_end == WalkEnd::kNoEquals ? 0 : list->pairCount;
 }

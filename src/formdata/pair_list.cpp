@@ -6,13 +6,12 @@
 #include <cstring>
 #include <memory>
 
-namespace loomreg::formdata {
-namespace {
+#if defined(__GLIBC__) && defined(__linux__)
+#include <sys/mman.h>
+#define LOOMREG_MAPPED_ENTRIES 1
+#endif
 
-struct FreeDeleter {
-  void operator()(char* text) const { std::free(text); }
-};
-using OwnedText = std::unique_ptr<char, FreeDeleter>;
+namespace loomreg::formdata {
 
 OwnedText CopyText(std::string_view text) {
   OwnedText copy(static_cast<char*>(std::malloc(text.size() + 1)));
@@ -21,6 +20,37 @@ OwnedText CopyText(std::string_view text) {
     copy.get()[text.size()] = '\0';
   }
   return copy;
+}
+
+NameValuePair* MapEntries(std::size_t count) {
+#if defined(LOOMREG_MAPPED_ENTRIES)
+  if (count < kMappedFromPairs || count > static_cast<std::size_t>(INT32_MAX)) return nullptr;
+  // Populated at once: cheaper than a fault for every page.
+  void* pages = mmap(nullptr, count * sizeof(NameValuePair), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  return pages == MAP_FAILED ? nullptr : static_cast<NameValuePair*>(pages);
+#else
+  (void)count;
+  return nullptr;
+#endif
+}
+
+void UnmapEntries(NameValuePair* entries, std::size_t count) {
+#if defined(LOOMREG_MAPPED_ENTRIES)
+  if (entries != nullptr) munmap(entries, count * sizeof *entries);
+#else
+  (void)entries;
+  (void)count;
+#endif
+}
+
+namespace {
+
+void FreeCopies(const NameValuePair* pairs, std::int32_t count) {
+  for (const NameValuePair *pair = pairs, *end = pairs + count; pair != end; ++pair) {
+    std::free(pair->name);
+    std::free(pair->value);
+  }
 }
 
 }  // namespace
@@ -77,12 +107,19 @@ void InitPairList(PairList* list) {
 void FreePairList(PairList* list) {
   // Read once: free() could, for all the compiler knows, change *list between calls.
   NameValuePair* const pairs = list->pairs;
+  const std::int32_t count = list->pairCount;
   if (pairs != nullptr) {
-    for (NameValuePair *pair = pairs, *end = pairs + list->pairCount; pair != end; ++pair) {
-      std::free(pair->name);
-      std::free(pair->value);
+    // A large list's entries move out of the array, so that it goes first (see MapEntries).
+    const auto size = static_cast<std::size_t>(count);
+    if (NameValuePair* moved = loomreg::formdata::MapEntries(size)) {
+      std::memcpy(moved, pairs, size * sizeof *pairs);
+      std::free(pairs);
+      loomreg::formdata::FreeCopies(moved, count);
+      loomreg::formdata::UnmapEntries(moved, size);
+    } else {
+      loomreg::formdata::FreeCopies(pairs, count);
+      std::free(pairs);
     }
-    std::free(pairs);
   }
   InitPairList(list);
 }

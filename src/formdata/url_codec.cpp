@@ -132,6 +132,16 @@ std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
       out[write] = static_cast<char>(value);
       write += static_cast<std::size_t>((high != kNotHex) & (value != kDroppedByte));
       read = at + 3;
+      // Escapes often come in runs (UTF-8, CR LF): the next one is decoded here, the same way,
+      // before a new load. Its digits lie within the text, which ends in a NUL.
+      while (read + 3 <= length && in[read] == '%') {
+        const unsigned next_high = kHexValue[in[read + 1]];
+        const unsigned next_low = kHexValue[in[read + 2]];
+        const unsigned next = next_low == kNotHex ? next_high : next_high * 16 + next_low;
+        out[write] = static_cast<char>(next);
+        write += static_cast<std::size_t>((next_high != kNotHex) & (next != kDroppedByte));
+        read += 3;
+      }
     } else {
       read = DecodeEscape(in, at, length, out, write);
     }
