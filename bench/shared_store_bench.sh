@@ -51,47 +51,15 @@ bench=$src/build/bench/bench/loomreg_shared_store_bench
 
 volume=loomreg-bench-$$
 work=$(mktemp -d /var/tmp/loomreg-shared-bench.XXXXXX)
-started_glusterd=
+# shellcheck source=../tests/support/gluster_volume.sh
+. "$src/tests/support/gluster_volume.sh"
 cleanup() {
   set +e
-  for host in A B; do
-    mountpoint -q "$work/mnt$host" && umount "$work/mnt$host"
-  done
-  if gluster --mode=script volume info "$volume" >/dev/null 2>&1; then
-    gluster --mode=script volume stop "$volume" force >/dev/null
-    gluster --mode=script volume delete "$volume" >/dev/null
-  fi
-  if [ -n "$started_glusterd" ]; then
-    kill "$(cat "$work/glusterd.pid")" 2>/dev/null
-    for _ in $(seq 50); do pgrep -x glusterd >/dev/null || break; sleep 0.1; done
-  fi
+  gluster_down A B
   rm -rf -- "$work"
 }
 trap cleanup EXIT
-
-if ! gluster --mode=script volume list >/dev/null 2>&1; then
-  glusterd --pid-file="$work/glusterd.pid" -l "$work/glusterd.log" || fail "glusterd did not start"
-  started_glusterd=1
-  for _ in $(seq 100); do
-    gluster --mode=script volume list >/dev/null 2>&1 && break
-    sleep 0.2
-  done
-  gluster --mode=script volume list >/dev/null 2>&1 ||
-    fail "glusterd does not answer: $(tail -5 "$work/glusterd.log")"
-fi
-mkdir -p "$work/brick"
-gluster --mode=script volume create "$volume" "$(hostname):$work/brick" force >/dev/null ||
-  fail "cannot create the volume"
-for option in performance.quick-read performance.io-cache performance.stat-prefetch \
-  performance.read-ahead performance.open-behind; do
-  gluster --mode=script volume set "$volume" "$option" off >/dev/null || fail "cannot set $option"
-done
-gluster --mode=script volume start "$volume" >/dev/null || fail "cannot start the volume"
-for host in A B; do
-  mkdir -p "$work/mnt$host"
-  mount -t glusterfs -o attribute-timeout=0,entry-timeout=0 "$(hostname):/$volume" \
-    "$work/mnt$host" || fail "cannot mount the volume on host $host (FUSE)"
-done
+gluster_up A B
 
 # Two application directories per host on local disk, each with a link to its host's mount;
 # four beside them linking to the store on local disk.

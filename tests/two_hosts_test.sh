@@ -25,7 +25,8 @@ command -v glusterd >/dev/null && command -v mount.glusterfs >/dev/null ||
 [ -c /dev/fuse ] || fail "/dev/fuse is missing: FUSE cannot be mounted here"
 
 work=$(mktemp -d /var/tmp/loomreg-two-hosts.XXXXXX)
-started_glusterd=
+# shellcheck source=support/gluster_volume.sh
+. "$(dirname -- "${BASH_SOURCE[0]}")/support/gluster_volume.sh"
 cleanup() {
   set +e
   # Workers and the repairer first: nothing may still use the mounts.
@@ -33,49 +34,11 @@ cleanup() {
   local job
   for job in $(jobs -p); do kill "$job" 2>/dev/null; done
   wait 2>/dev/null
-  for host in "${hosts[@]}"; do
-    mountpoint -q "$work/mnt$host" && umount "$work/mnt$host"
-  done
-  if gluster --mode=script volume info "$volume" >/dev/null 2>&1; then
-    gluster --mode=script volume stop "$volume" force >/dev/null
-    gluster --mode=script volume delete "$volume" >/dev/null
-  fi
-  if [ -n "$started_glusterd" ]; then
-    kill "$(cat "$work/glusterd.pid")" 2>/dev/null
-    for _ in $(seq 50); do pgrep -x glusterd >/dev/null || break; sleep 0.1; done
-  fi
+  gluster_down "${hosts[@]}"
   rm -rf -- "$work"
 }
 trap cleanup EXIT
-
-# The daemon: ours, unless one already answers.
-if ! gluster --mode=script volume list >/dev/null 2>&1; then
-  glusterd --pid-file="$work/glusterd.pid" -l "$work/glusterd.log" ||
-    fail "glusterd did not start"
-  started_glusterd=1
-  for _ in $(seq 100); do
-    gluster --mode=script volume list >/dev/null 2>&1 && break
-    sleep 0.2
-  done
-  gluster --mode=script volume list >/dev/null 2>&1 ||
-    fail "glusterd does not answer: $(tail -5 "$work/glusterd.log")"
-fi
-
-# The volume, with the read caches off that would break close-to-open consistency, and the
-# mounts, with the options README.md gives for a shared store.
-mkdir -p "$work/brick"
-gluster --mode=script volume create "$volume" "$(hostname):$work/brick" force >/dev/null ||
-  fail "cannot create the volume"
-for option in performance.quick-read performance.io-cache performance.stat-prefetch \
-  performance.read-ahead performance.open-behind; do
-  gluster --mode=script volume set "$volume" "$option" off >/dev/null || fail "cannot set $option"
-done
-gluster --mode=script volume start "$volume" >/dev/null || fail "cannot start the volume"
-for host in "${hosts[@]}"; do
-  mkdir -p "$work/mnt$host"
-  mount -t glusterfs -o attribute-timeout=0,entry-timeout=0 "$(hostname):/$volume" \
-    "$work/mnt$host" || fail "cannot mount the volume on host $host (FUSE)"
-done
+gluster_up "${hosts[@]}"
 
 # Every worker has an application directory of its own on its host's local disk (TimeExec.dat
 # is one per directory); the data directory beside it leads to the store on its host's mount.
