@@ -61,6 +61,8 @@ class Handle {
   std::intptr_t get() const { return value_; }
   // Closes the handle now; a failed close is reported, and the handle is gone either way.
   Error Close();
+  // Gives the handle up to the caller, who closes it.
+  std::intptr_t Release() { return std::exchange(value_, kNone); }
 
  private:
   // -1 is both an invalid descriptor and INVALID_HANDLE_VALUE.
@@ -175,6 +177,11 @@ enum class LockMode { kShared, kExclusive };
 // open-file-description lock (F_OFD_SETLK); Windows: LockFileEx. Both are honoured across the
 // clients of network file systems (NFS, SMB).
 Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline);
+
+enum class Stream { kOutput, kError };
+// Writes `data` to standard output or error with one system call, which may write less than
+// all of it (`written` says how much): the caller writes the rest. No failure is kShortWrite.
+Error WriteStream(Stream stream, std::string_view data, std::size_t& written);
 
 // Puts standard input, output and error in binary mode, so that "\r\n" is written as two bytes
 // and "\n" never gains a CR. On POSIX they are binary already.

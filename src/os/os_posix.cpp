@@ -332,6 +332,16 @@ Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_po
   }
 }
 
+Error WriteStream(Stream stream, std::string_view data, std::size_t& written) {
+  const int fd = stream == Stream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
+  ssize_t n;
+  do {
+    n = ::write(fd, data.data(), data.size());
+  } while (n < 0 && errno == EINTR);
+  written = n > 0 ? static_cast<std::size_t>(n) : 0;
+  return n < 0 ? Fail(errno) : Error{};
+}
+
 Error BinaryStandardStreams() { return {}; }
 
 std::tm LocalTime(std::time_t when) {

@@ -402,6 +402,15 @@ Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_po
   }
 }
 
+Error WriteStream(Stream stream, std::string_view data, std::size_t& written) {
+  HANDLE out = ::GetStdHandle(stream == Stream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  DWORD n = 0;
+  const DWORD size = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+  const bool ok = ::WriteFile(out, data.data(), size, &n, nullptr);
+  written = n;
+  return ok ? Error{} : LastError();
+}
+
 Error BinaryStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     // A stream that is not open (a program started without one) has nothing to change.

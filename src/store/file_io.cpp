@@ -19,6 +19,16 @@ Status Status::SystemError(std::string_view action, std::string_view path, int e
   return Status(std::move(message), err);
 }
 
+Status Status::SystemError(std::string_view action, std::string_view path,
+                           const os::Error& failure) {
+  std::string message(action);
+  message += ' ';
+  message += path;
+  message += ": ";
+  message += failure.text;
+  return Status(std::move(message), failure.code);
+}
+
 Place Place::Parent() const {
   std::size_t slash = name.rfind('/');
   std::size_t shown_slash = shown.rfind('/');
@@ -43,24 +53,10 @@ Status Status::OpenError(const Place& place, int err) {
   return SystemError("cannot open", place.shown, err);
 }
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-Fd::~Fd() { Reset(); }
-
-void Fd::Reset() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-}
-
 Status Fd::Close(std::string_view action, std::string_view path) {
-  if (fd_ < 0) return {};
-  // On Linux the descriptor is gone even when close() fails, so it is never retried.
-  if (::close(std::exchange(fd_, -1)) != 0) return Status::SystemError(action, path, errno);
+  if (os::Error closed = handle_.Close(); !closed.ok()) {
+    return Status::SystemError(action, path, closed);
+  }
   return {};
 }
 

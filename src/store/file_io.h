@@ -13,6 +13,8 @@
 #include <string_view>
 #include <utility>
 
+#include "os.h"
+
 namespace loomreg {
 
 struct Place;
@@ -24,6 +26,10 @@ class [[nodiscard]] Status {
   static Status Error(std::string message) { return Status(std::move(message)); }
   // A failed system call: "<action> <path>: <strerror(err)>".
   static Status SystemError(std::string_view action, std::string_view path, int err);
+  // A failed call of the operating-system seam: "<action> <path>: <its text>", with error()
+  // the system's code.
+  static Status SystemError(std::string_view action, std::string_view path,
+                            const os::Error& failure);
   // A failed open of `place`: as SystemError, but a symbolic link that O_NOFOLLOW refused is
   // named as such rather than as a loop of links.
   static Status OpenError(const Place& place, int err);
@@ -94,28 +100,25 @@ struct Place {
   Place Child(std::string_view child) const;
 };
 
-// An owned file descriptor, closed on destruction. Close() reports a failed close.
+// An owned file descriptor (an os::Handle), closed on destruction. Close() reports a failed
+// close.
 class Fd {
  public:
   Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept;
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd();
+  explicit Fd(int fd) : handle_(fd) {}
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
+  int get() const { return static_cast<int>(handle_.get()); }
+  const os::Handle& handle() const { return handle_; }
+  bool valid() const { return handle_.valid(); }
   // Closes the descriptor; a failed close fails as "<action> <path>: <error>".
   Status Close(std::string_view action, std::string_view path);
   // Closes the descriptor, where a failed close changes nothing.
-  void Reset();
+  void Reset() { (void)handle_.Close(); }
   // Gives the descriptor up to the caller, who closes it.
-  int Release() { return std::exchange(fd_, -1); }
+  int Release() { return static_cast<int>(handle_.Release()); }
 
  private:
-  int fd_ = -1;
+  os::Handle handle_;
 };
 
 // How a file is opened. Files are created with mode 0666 less the umask, as fopen creates them.
