@@ -159,6 +159,9 @@ struct Info {
   std::uint64_t id = 0;       // st_ino, or the file index
   std::int64_t modified = 0;  // seconds since 1970
 };
+// The open file's own status. On Linux, from the attributes the kernel holds (statx with
+// AT_STATX_DONT_SYNC): for a file just opened, those its lookup brought, so that a network file
+// system that revalidates every lookup is not asked a second time.
 Error Stat(const Handle& file, Info& out);
 // The entry `name` below `root` itself: a link is reported as kLink, never followed.
 Error StatAt(const Root& root, std::string_view name, Info& out);

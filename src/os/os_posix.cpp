@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -262,6 +263,14 @@ Error Move(const Root& from_root, std::string_view from, const Root& to_root, st
 }
 
 Error Stat(const Handle& file, Info& out) {
+  struct statx found;
+  if (::statx(FdOf(file), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) == 0) {
+    out = {TypeOf(found.stx_mode), found.stx_size,
+           static_cast<std::uint64_t>(makedev(found.stx_dev_major, found.stx_dev_minor)),
+           found.stx_ino, static_cast<std::int64_t>(found.stx_mtime.tv_sec)};
+    return {};
+  }
+  if (errno != ENOSYS) return Fail(errno);
   struct stat st;
   if (::fstat(FdOf(file), &st) != 0) return Fail(errno);
   out = InfoOf(st);

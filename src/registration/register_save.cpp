@@ -147,7 +147,7 @@ class SaveDirectories {
   // for reading, else as SyncParentDirectory does.
   Status SyncParentOf(const Place& place) const {
     if (flushable_ && place.dir == fd_.get() && place.name.find('/') == std::string::npos) {
-      return SyncFd(fd_.get(), place.Parent().shown);
+      return SyncFd(fd_.handle(), place.Parent().shown);
     }
     return SyncParentDirectory(place);
   }
@@ -196,7 +196,7 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
     return keep_new_style();
   }
   if (Status s = SyncPlace(stored); !s.ok()) return s;
-  if (Status s = SyncFd(style->fd.get(), paths.style_dir.shown); !s.ok()) return s;
+  if (Status s = SyncFd(style->fd.handle(), paths.style_dir.shown); !s.ok()) return s;
   return values.SyncParentOf(paths.upload);
 }
 

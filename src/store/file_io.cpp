@@ -104,32 +104,32 @@ Result<OpenedFile> OpenFile(const Place& place, OpenMode mode) {
 namespace {
 
 // Why a write of `data` stopped after `written` bytes. The rest is written once more (at
-// `offset` + `written`, or at the end for -1) only to learn the errno the system gives then;
+// `offset` + `written`, or at the end for -1) only to learn the error the system gives then;
 // a second short write leaves no error to report, so the message gives the byte counts.
-Status ShortWrite(int fd, std::string_view path, std::string_view data, ssize_t written,
-                  off_t offset) {
-  std::string_view rest = data.substr(static_cast<std::size_t>(written));
-  ssize_t again;
-  do {
-    again = offset < 0 ? ::write(fd, rest.data(), rest.size())
-                       : ::pwrite(fd, rest.data(), rest.size(), offset + written);
-  } while (again < 0 && errno == EINTR);
-  if (again < 0) return Status::SystemError("cannot write", path, errno);
+Status ShortWrite(const os::Handle& file, std::string_view path, std::string_view data,
+                  std::size_t written, std::int64_t offset) {
+  std::string_view rest = data.substr(written);
+  std::size_t again = 0;
+  os::Error error =
+      offset < 0 ? os::Write(file, rest, again)
+                 : os::WriteAt(file, static_cast<std::uint64_t>(offset) + written, rest, again);
+  if (!error.ok() && error.kind != os::Kind::kShortWrite) {
+    return Status::SystemError("cannot write", path, error);
+  }
   return Status::Error("cannot write " + std::string(path) + ": the write was cut short after " +
                        std::to_string(written) + " of " + std::to_string(data.size()) + " bytes");
 }
 
 }  // namespace
 
-Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size) {
-  ssize_t written;
-  do {
-    written = ::write(fd, data.data(), data.size());
-  } while (written < 0 && errno == EINTR);
-  if (written == static_cast<ssize_t>(data.size())) return {};
-  if (written < 0) return Status::SystemError("cannot write", path, errno);
-  Status failed = ShortWrite(fd, path, data, written, -1);
-  if (undo_size >= 0) (void)::ftruncate(fd, undo_size);
+Status WriteOnce(const os::Handle& file, std::string_view path, std::string_view data,
+                 std::int64_t undo_size) {
+  std::size_t written = 0;
+  os::Error error = os::Write(file, data, written);
+  if (error.ok()) return {};
+  if (error.kind != os::Kind::kShortWrite) return Status::SystemError("cannot write", path, error);
+  Status failed = ShortWrite(file, path, data, written, -1);
+  if (undo_size >= 0) (void)os::Truncate(file, static_cast<std::uint64_t>(undo_size));
   return failed;
 }
 
@@ -187,41 +187,38 @@ Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::strin
   return result;
 }
 
-Status RequireRegular(int fd, std::string_view action, std::string_view path, struct stat* st) {
-  Result<struct stat> found = StatAsFound(fd, "", AT_EMPTY_PATH, action, path);
-  if (!found.ok()) return found.status();
-  if (st != nullptr) *st = *found;
-  if (!S_ISREG(found->st_mode)) {
+Status RequireRegular(const os::Handle& file, std::string_view action, std::string_view path,
+                      os::Info* info) {
+  os::Info found;
+  if (os::Error error = os::Stat(file, found); !error.ok()) {
+    return Status::SystemError(action, path, error);
+  }
+  if (info != nullptr) *info = found;
+  if (found.type != os::Type::kRegular) {
     return Status::Error(std::string(action) + " " + std::string(path) + ": not a regular file");
   }
   return {};
 }
 
-Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit) {
-  std::string out(limit, '\0');
-  std::size_t have = 0;
-  while (have < limit) {
-    ssize_t got = ::read(fd, out.data() + have, limit - have);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Status::SystemError("cannot read", path, errno);
-    }
-    if (got == 0) break;
-    have += static_cast<std::size_t>(got);
+Result<std::string> ReadUpTo(const os::Handle& file, std::string_view path, std::size_t limit) {
+  std::string out;
+  if (os::Error error = os::ReadAll(file, limit, out); !error.ok()) {
+    return Status::SystemError("cannot read", path, error);
   }
-  out.resize(have);
   return out;
 }
 
-Status SyncFd(int fd, std::string_view path) {
-  if (::fsync(fd) == 0 || errno == EINVAL) return {};
-  return Status::SystemError("cannot flush", path, errno);
+Status SyncFd(const os::Handle& file, std::string_view path) {
+  if (os::Error error = os::Flush(file); !error.ok()) {
+    return Status::SystemError("cannot flush", path, error);
+  }
+  return {};
 }
 
 Status SyncPlace(const Place& place) {
   Fd fd(OpenRetrying(place, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.valid()) return Status::SystemError("cannot flush", place.shown, errno);
-  if (Status status = SyncFd(fd.get(), place.shown); !status.ok()) return status;
+  if (Status status = SyncFd(fd.handle(), place.shown); !status.ok()) return status;
   return fd.Close("cannot flush", place.shown);
 }
 
@@ -231,7 +228,7 @@ Status SyncParentDirectory(const Place& place) {
   Place parent = place.Parent();
   Fd fd(OpenRetrying(parent, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY));
   if (!fd.valid()) return Status::SystemError("cannot flush", parent.shown, errno);
-  if (Status status = SyncFd(fd.get(), parent.shown); !status.ok()) return status;
+  if (Status status = SyncFd(fd.handle(), parent.shown); !status.ok()) return status;
   return fd.Close("cannot flush", parent.shown);
 }
 
@@ -239,23 +236,20 @@ namespace {
 
 // Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
 // with text of the same length is thus never empty, not even for a moment.
-Status Rewrite(int fd, std::string_view path, std::string_view data) {
-  // The size before the write tells whether anything lies beyond the new text: no second fstat.
-  struct stat st;
-  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
+Status Rewrite(const os::Handle& file, std::string_view path, std::string_view data) {
+  // The size before the write tells whether anything lies beyond the new text: no second stat.
+  os::Info info;
+  if (Status regular = RequireRegular(file, "cannot write", path, &info); !regular.ok()) {
     return regular;
   }
-  ssize_t written;
-  do {
-    written = ::pwrite(fd, data.data(), data.size(), 0);
-  } while (written < 0 && errno == EINTR);
-  if (written < 0) return Status::SystemError("cannot write", path, errno);
-  if (written != static_cast<ssize_t>(data.size())) {
-    return ShortWrite(fd, path, data, written, 0);
-  }
-  if (st.st_size > static_cast<off_t>(data.size()) &&
-      ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
-    return Status::SystemError("cannot write", path, errno);
+  std::size_t written = 0;
+  os::Error error = os::WriteAt(file, 0, data, written);
+  if (error.kind == os::Kind::kShortWrite) return ShortWrite(file, path, data, written, 0);
+  if (!error.ok()) return Status::SystemError("cannot write", path, error);
+  if (info.size > data.size()) {
+    if (os::Error cut = os::Truncate(file, data.size()); !cut.ok()) {
+      return Status::SystemError("cannot write", path, cut);
+    }
   }
   return {};
 }
@@ -273,14 +267,14 @@ Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileW
   const Fd& fd = opened->fd;
   const bool created = opened->created;
   const std::string& path = place.shown;
-  Status written = write(fd.get(), path, data);
+  Status written = write(fd.handle(), path, data);
   if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
     if (created) (void)::unlinkat(place.dir, place.name.c_str(), 0);
     return written;
   }
   if (durability == Durability::kDurable) {
-    if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;
+    if (Status status = SyncFd(fd.handle(), path); !status.ok()) return status;
   }
   if (Status closed = opened->fd.Close("cannot close", path); !closed.ok()) return closed;
   if (created && durability == Durability::kDurable) return SyncParentDirectory(place);

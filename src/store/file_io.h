@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -151,7 +152,8 @@ Result<OpenedFile> OpenFile(const Place& place, OpenMode mode);
 // part of it. A short write is undone by cutting the file back to `undo_size` (pass -1 to skip
 // that) and reported with its real cause: the rest is written once more only to learn the
 // error (EFBIG, ENOSPC...) that cut the first write short.
-Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size);
+Status WriteOnce(const os::Handle& file, std::string_view path, std::string_view data,
+                 std::int64_t undo_size);
 
 // The status of `place` itself (a link is not followed), or why there is none: "cannot look at
 // PATH: <error>".
@@ -169,26 +171,26 @@ std::string_view FileTypeText(mode_t mode);
 Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::string_view action,
                                 std::string_view path);
 
-// Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `fd` is
-// a regular file; a failed fstat fails with its errno. Fills `st`, when given, with the file's
-// status as its open found it (StatAsFound). The one test of "a regular file" for every open store
+// Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `file`
+// is a regular file; a failed os::Stat fails with its error. Fills `info`, when given, with the
+// file's status as its open found it. The one test of "a regular file" for every open store
 // file: only regular files are read, appended to or locked, as a device or FIFO planted in the
 // store would be read without end or block.
-Status RequireRegular(int fd, std::string_view action, std::string_view path,
-                      struct stat* st = nullptr);
+Status RequireRegular(const os::Handle& file, std::string_view action, std::string_view path,
+                      os::Info* info = nullptr);
 
-// Reads from `fd` until its end or until `out` holds `limit` bytes, retrying after a signal.
-Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit);
+// Reads from `file` until its end or until `out` holds `limit` bytes, retrying after a signal.
+Result<std::string> ReadUpTo(const os::Handle& file, std::string_view path, std::size_t limit);
 
 // Flushes an open file to stable storage. Special files, which have nothing to flush, pass.
-Status SyncFd(int fd, std::string_view path);
+Status SyncFd(const os::Handle& file, std::string_view path);
 // Flushes the file or directory at `place`, never through a symbolic link.
 Status SyncPlace(const Place& place);
 // Flushes the directory holding `place`, making a new or renamed entry in it durable.
 Status SyncParentDirectory(const Place& place);
 
-// How WriteFile puts `data` into the file open at `fd` (`path` names it in messages).
-using FileWriter = Status (*)(int fd, std::string_view path, std::string_view data);
+// How WriteFile puts `data` into the file open at `file` (`path` names it in messages).
+using FileWriter = Status (*)(const os::Handle& file, std::string_view path, std::string_view data);
 
 // Opens `place` by `mode`, has `write` put `data` there, flushes and closes: the body of every
 // "write this text to that file" operation. A file this call created and could not fill is

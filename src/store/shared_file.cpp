@@ -116,14 +116,14 @@ Status CreateSharedFile(const Place& place, std::string_view content) {
     // directory would; for anyone else the file keeps the creator's group.
     (void)::fchown(fd, static_cast<uid_t>(-1), dst.st_gid);
   }
-  if (Status s = WriteOnce(fd, draft.shown(), content, -1); !s.ok()) return s;
-  if (Status s = SyncFd(fd, draft.shown()); !s.ok()) return s;
+  if (Status s = WriteOnce(draft.fd().handle(), draft.shown(), content, -1); !s.ok()) return s;
+  if (Status s = SyncFd(draft.fd().handle(), draft.shown()); !s.ok()) return s;
   if (Status s = draft.fd().Close("cannot close", draft.shown()); !s.ok()) return s;
   if (int err = PublishNoReplace(dir.get(), draft.name(), name)) {
     return Status::SystemError("cannot create", place.shown, err);
   }
   // The draft's name goes as `draft` ends, before `dir` is closed.
-  return SyncFd(dir.get(), parent.shown);
+  return SyncFd(dir.handle(), parent.shown);
 }
 
 bool MayOpenForWriting(uid_t uid, const struct stat& st) {

@@ -48,7 +48,8 @@ Status StoreLock::Acquire(const Place& lock_file, std::chrono::steady_clock::tim
   };
   fd_ = Fd(OpenLockFile(lock_file, mode, create));
   if (!fd_.valid()) return unavailable("cannot open");
-  if (Status regular = RequireRegular(fd_.get(), "cannot lock", lock_file.shown); !regular.ok()) {
+  if (Status regular = RequireRegular(fd_.handle(), "cannot lock", lock_file.shown);
+      !regular.ok()) {
     fd_ = Fd();
     return regular;
   }

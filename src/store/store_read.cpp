@@ -71,7 +71,7 @@ Opened OpenRegular(const Place& place) {
     return {result, Fd(), file.status()};
   }
   Fd fd = std::move(file->fd);
-  if (Status regular = RequireRegular(fd.get(), "cannot read", path); !regular.ok()) {
+  if (Status regular = RequireRegular(fd.handle(), "cannot read", path); !regular.ok()) {
     return {regular.error() != 0 ? LOOMREG_STORE_OPEN_ERROR : LOOMREG_STORE_NOT_REGULAR, Fd(),
             std::move(regular)};
   }
@@ -151,7 +151,7 @@ LoomregStoreResult ReadWords(LoomregStore* store, const std::string& path, Loomr
   Opened opened = OpenRegular(place);
   if (opened.result != LOOMREG_STORE_OK) return Fail(store, opened.result, opened.status);
   TextBlock words;
-  LineReader reader(opened.fd.get(), place.shown);
+  LineReader reader(opened.fd.handle(), place.shown);
   LineRead read;
   while ((read = reader.Next()).line != nullptr) {
     ForEachWord(read.line->text, [&](std::string_view word) { words.Add(word); });
@@ -203,7 +203,7 @@ LoomregStoreResult ReadHistory(LoomregStore* store, std::size_t max_lines,
   if (::lseek(opened.fd.get(), static_cast<off_t>(from), SEEK_SET) < 0) {
     return Fail(store, LOOMREG_STORE_READ_ERROR, Status::SystemError("cannot read", path, errno));
   }
-  Result<std::string> bytes = ReadUpTo(opened.fd.get(), path, size - from);
+  Result<std::string> bytes = ReadUpTo(opened.fd.handle(), path, size - from);
   if (!bytes.ok()) return Fail(store, LOOMREG_STORE_READ_ERROR, bytes.status());
   TextBlock found;
   HistoryLines(bytes.value(), from > 0, max_lines, found);
@@ -217,7 +217,7 @@ LoomregStoreResult ReadStampLine(LoomregStore* store, const char* machine, char*
   const Place place = Begin(store, store->store.paths().Stamp(machine));
   Opened opened = OpenRegular(place);
   if (opened.result != LOOMREG_STORE_OK) return Fail(store, opened.result, opened.status);
-  Result<std::string> read = ReadUpTo(opened.fd.get(), place.shown, kStampReadLimit);
+  Result<std::string> read = ReadUpTo(opened.fd.handle(), place.shown, kStampReadLimit);
   if (!read.ok()) return Fail(store, LOOMREG_STORE_READ_ERROR, read.status());
   std::string& content = read.value();
   if (content.empty()) return LOOMREG_STORE_OK;
