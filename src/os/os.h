@@ -190,6 +190,16 @@ Error WriteStream(Stream stream, std::string_view data, std::size_t& written);
 // and "\n" never gains a CR. On POSIX they are binary already.
 Error BinaryStandardStreams();
 
+// The working directory's full path, in the system's code page.
+Error WorkingDirectory(std::string& out);
+
+// This process's ID.
+std::int64_t ProcessId();
+
+// Lets a write past a file-size limit (ulimit -f) fail with an error, as every other failed
+// write does, rather than end the process with SIGXFSZ. Windows has no such signal.
+void IgnoreFileSizeSignal();
+
 // `when` in the local time zone, honouring a time zone set since the last conversion.
 std::tm LocalTime(std::time_t when);
 

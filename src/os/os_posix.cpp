@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -134,8 +135,8 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
   if (fd < 0) {
     const int err = errno;
     struct stat st;
-    if (err == ELOOP && ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(st.st_mode)) {
+    if (err == ELOOP && options.links == Links::kRefuse &&
+        ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
       return Fail(Kind::kLink, "a symbolic link, never followed");
     }
     if (err == EISDIR) return Fail(Kind::kNotRegular, "not a regular file");
@@ -352,6 +353,20 @@ Error WriteStream(Stream stream, std::string_view data, std::size_t& written) {
 }
 
 Error BinaryStandardStreams() { return {}; }
+
+Error WorkingDirectory(std::string& out) {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return Fail(errno);
+    buffer.resize(buffer.size() * 2);
+  }
+  out = buffer.data();
+  return {};
+}
+
+std::int64_t ProcessId() { return ::getpid(); }
+
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 std::tm LocalTime(std::time_t when) {
   ::tzset();

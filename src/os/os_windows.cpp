@@ -421,6 +421,25 @@ Error BinaryStandardStreams() {
   return {};
 }
 
+Error WorkingDirectory(std::string& out) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD size = ::GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+    if (size == 0) return LastError();
+    if (size < path.size()) {
+      path.resize(size);
+      break;
+    }
+    path.resize(size);
+  }
+  out = Narrow(path);
+  return {};
+}
+
+std::int64_t ProcessId() { return ::GetCurrentProcessId(); }
+
+void IgnoreFileSizeSignal() {}
+
 std::tm LocalTime(std::time_t when) {
   ::_tzset();
   std::tm local{};

@@ -34,7 +34,7 @@ std::string DraftName() {
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   // Seeded by the process and the time, so that processes creating at once draw apart.
   static std::uint64_t state =
-      static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+      static_cast<std::uint64_t>(os::ProcessId()) * 0x9E3779B97F4A7C15u ^
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::string suffix(6, 'X');
   for (char& c : suffix) {

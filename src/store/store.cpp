@@ -90,12 +90,8 @@ const std::string& Store::WorkingDirectory() const {
   if (!working_directory_) {
     // (std::filesystem would do, but it brings the locale machinery into the program and with
     // it a slower start of every save.)
-    std::vector<char> buffer(256);
-    const char* found;
-    while ((found = ::getcwd(buffer.data(), buffer.size())) == nullptr && errno == ERANGE) {
-      buffer.resize(buffer.size() * 2);
-    }
-    working_directory_ = found != nullptr ? std::string(found) : std::string(".");
+    std::string found;
+    working_directory_ = os::WorkingDirectory(found).ok() ? found : std::string(".");
   }
   return *working_directory_;
 }
@@ -113,23 +109,20 @@ const std::string& Store::Origin() const {
   const std::string here = WorkingDirectory();
   const std::string settings_path = here + "/" + kSiteConfigFile;
   // The site readers take the defaults for a file they cannot open or that is no regular file;
-  // say which case this is. O_NONBLOCK: a FIFO in its place must not stop the message.
-  Fd settings(::open(kSiteConfigFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  int err = settings.valid() ? 0 : errno;
-  struct stat st;
-  if (settings.valid() && (::fstat(settings.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-    err = EINVAL;
-    settings = Fd();
-  }
-  if (settings.valid()) {
+  // say which case this is. The open never waits on a FIFO in its place.
+  os::Handle settings;
+  const os::Error opened =
+      os::OpenFile(os::Root(), kSiteConfigFile,
+                   {os::Access::kRead, os::Create::kNo, os::Links::kFollow}, settings);
+  if (opened.ok()) {
     text += ", from " + EscapeForLine(settings_path);
-  } else if (err == ENOENT) {
+  } else if (opened.kind == os::Kind::kNotFound) {
     text += ", the default, as " + EscapeForLine(here) + " has no " + kSiteConfigFile;
-  } else if (err == EINVAL) {
+  } else if (opened.kind == os::Kind::kNotRegular) {
     text += ", the default, as " + EscapeForLine(settings_path) + " is not a regular file";
   } else {
     text += ", the default, as " + EscapeForLine(settings_path) + " cannot be read (" +
-            std::strerror(err) + ")";
+            opened.text + ")";
   }
   return *(origin_ = text);
 }
