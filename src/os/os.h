@@ -70,6 +70,11 @@ class Handle {
   std::intptr_t value_ = kNone;
 };
 
+enum class Links {
+  kRefuse,  // a link or reparse point as the last component fails with kLink
+  kFollow,  // followed, as for the site's settings files
+};
+
 // A directory held open, below which files are named. On POSIX every name is opened relative to
 // the open directory (openat); Windows opens the directory's full path with the name appended,
 // while the open directory handle, which does not share deletion, keeps it from being renamed
@@ -78,9 +83,28 @@ class Root {
  public:
   // The working directory, as it is when each name is opened.
   Root() = default;
-  // Opens directory `path` (following links in it: the path table's directories may be links).
+  // Opens directory `path` (following links in it: the path table's directories may be links)
+  // for naming files below it. On Linux it is held with O_PATH: that needs only search
+  // permission on it, as a path through it would.
   static Error Open(std::string_view path, Root& out);
+
+  // How OpenBelow holds a directory: for naming files below it only, or read too, so that
+  // Flush can make the entries created or renamed in it durable.
+  enum class Hold { kNames, kFlushable };
+  // Opens directory `name` below `parent`; with Links::kRefuse, a link in its place fails with
+  // kLink or, on POSIX, as the system refuses it (ELOOP, ENOTDIR).
+  static Error OpenBelow(const Root& parent, std::string_view name, Links links, Hold hold,
+                         Root& out);
+  // Flushes the directory, held kFlushable, to stable storage. Windows keeps directory entries
+  // durable itself: it passes there.
+  Error Flush() const;
+
   bool is_working_directory() const { return !dir_.valid(); }
+#ifndef _WIN32
+  // The directory's descriptor, or AT_FDCWD for the working directory: for the POSIX code that
+  // names files below it itself.
+  int descriptor() const;
+#endif
 
  private:
   friend struct RootAccess;
@@ -97,10 +121,6 @@ enum class Create {
   kNo,         // the file must exist
   kIfMissing,  // created when absent
   kNew,        // created, failing with kExists when the name is taken
-};
-enum class Links {
-  kRefuse,  // a link or reparse point as the last component fails with kLink
-  kFollow,  // followed, as for the site's settings files
 };
 
 struct OpenOptions {

@@ -89,11 +89,26 @@ Error Handle::Close() {
 
 Error Root::Open(std::string_view path, Root& out) {
   const std::string name = path.empty() ? "." : std::string(path);
-  int fd = OpenRetrying(AT_FDCWD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = OpenRetrying(AT_FDCWD, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno);
   RootAccess::Set(out, fd);
   return {};
 }
+
+Error Root::OpenBelow(const Root& parent, std::string_view name, Links links, Hold hold,
+                      Root& out) {
+  int flags = O_DIRECTORY | O_CLOEXEC;
+  flags |= hold == Hold::kFlushable ? O_RDONLY | O_NONBLOCK : O_PATH;
+  if (links == Links::kRefuse) flags |= O_NOFOLLOW;
+  int fd = OpenRetrying(RootAccess::Dir(parent), std::string(name.empty() ? "." : name), flags);
+  if (fd < 0) return Fail(errno);
+  RootAccess::Set(out, fd);
+  return {};
+}
+
+Error Root::Flush() const { return os::Flush(dir_); }
+
+int Root::descriptor() const { return RootAccess::Dir(*this); }
 
 Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
                bool* created) {

@@ -141,6 +141,29 @@ Error Handle::Close() {
   return {};
 }
 
+Error Root::OpenBelow(const Root& parent, std::string_view name, Links links, Hold, Root& out) {
+  std::wstring full = FullPath(parent, name.empty() ? "." : name);
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+  if (links == Links::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE dir =
+      ::CreateFileW(full.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return LastError();
+  Handle opened = Own(dir);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(dir, &info)) return LastError();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return Fail(Kind::kLink, "a reparse point, never followed");
+  }
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return Fail(Kind::kNotFound, MessageText(ERROR_DIRECTORY));
+  }
+  RootAccess::Set(out, reinterpret_cast<HANDLE>(opened.Release()), std::move(full));
+  return {};
+}
+
+Error Root::Flush() const { return {}; }
+
 Error Root::Open(std::string_view path, Root& out) {
   std::wstring full = FullPath(Root(), path.empty() ? "." : path);
   // Without FILE_SHARE_DELETE: while this handle is open, the directory cannot be renamed or

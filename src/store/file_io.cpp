@@ -29,24 +29,29 @@ Status Status::SystemError(std::string_view action, std::string_view path,
   return Status(std::move(message), failure.code);
 }
 
+const os::Root& Place::directory() const {
+  static const os::Root working_directory;
+  return root != nullptr ? *root : working_directory;
+}
+
 Place Place::Parent() const {
   std::size_t slash = name.rfind('/');
   std::size_t shown_slash = shown.rfind('/');
   std::string shown_dir = shown_slash == std::string::npos ? "."
                           : shown_slash == 0               ? "/"
                                                            : shown.substr(0, shown_slash);
-  if (slash == std::string::npos) return {dir, ".", shown_dir};
-  return {dir, slash == 0 ? "/" : name.substr(0, slash), shown_dir};
+  if (slash == std::string::npos) return {root, ".", shown_dir};
+  return {root, slash == 0 ? "/" : name.substr(0, slash), shown_dir};
 }
 
 Place Place::Child(std::string_view child) const {
-  if (name == ".") return {dir, std::string(child), shown + std::string(child)};
-  return {dir, name + std::string(child), shown + std::string(child)};
+  if (name == ".") return {root, std::string(child), shown + std::string(child)};
+  return {root, name + std::string(child), shown + std::string(child)};
 }
 
 Status Status::OpenError(const Place& place, int err) {
   struct stat st;
-  if (err == ELOOP && ::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (err == ELOOP && ::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(st.st_mode)) {
     return Status("cannot open " + place.shown + ": a symbolic link, never followed", err);
   }
@@ -63,7 +68,7 @@ Status Fd::Close(std::string_view action, std::string_view path) {
 int OpenRetrying(const Place& place, int flags) {
   int fd;
   do {
-    fd = ::openat(place.dir, place.name.c_str(), flags, 0666);
+    fd = ::openat(place.dir(), place.name.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -135,7 +140,7 @@ Status WriteOnce(const os::Handle& file, std::string_view path, std::string_view
 
 Result<struct stat> LinkStatus(const Place& place) {
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return Status::SystemError("cannot look at", place.shown, errno);
   }
   return st;
@@ -143,7 +148,7 @@ Result<struct stat> LinkStatus(const Place& place) {
 
 Result<struct stat> FileStatus(const Place& place) {
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, 0) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, 0) != 0) {
     return Status::SystemError("cannot look at", place.shown, errno);
   }
   return st;
@@ -270,7 +275,7 @@ Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileW
   Status written = write(fd.handle(), path, data);
   if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
-    if (created) (void)::unlinkat(place.dir, place.name.c_str(), 0);
+    if (created) (void)::unlinkat(place.dir(), place.name.c_str(), 0);
     return written;
   }
   if (durability == Durability::kDurable) {

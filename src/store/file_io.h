@@ -85,16 +85,21 @@ class [[nodiscard]] Result {
   std::optional<T> value_;
 };
 
-// A file or directory named relative to a directory held open (or to the working directory,
-// AT_FDCWD), with the path that messages show for it. Store files are named this way below
-// the open data root, so a store path is never looked up from the working directory again.
+// A file or directory named relative to a directory held open (or to the working directory),
+// with the path that messages show for it. Store files are named this way below the open data
+// root, so a store path is never looked up from the working directory again. The directory is
+// the caller's, and outlives the place.
 struct Place {
-  int dir = AT_FDCWD;
-  std::string name;   // below `dir`; "." is `dir` itself
-  std::string shown;  // the path in messages
+  const os::Root* root = nullptr;  // none: the working directory
+  std::string name;                // below `root`; "." is `root` itself
+  std::string shown;               // the path in messages
 
   // A path from the working directory, shown as it is.
-  static Place FromWorkingDirectory(std::string path) { return {AT_FDCWD, path, path}; }
+  static Place FromWorkingDirectory(std::string path) { return {nullptr, path, path}; }
+  // The directory below which `name` is looked up.
+  const os::Root& directory() const;
+  // Its descriptor (AT_FDCWD for the working directory), for the calls not yet behind the seam.
+  int dir() const { return directory().descriptor(); }
   // The directory holding this entry.
   Place Parent() const;
   // The entry `child` inside this directory, whose name ends in '/' or is ".".

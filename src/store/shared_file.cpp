@@ -96,7 +96,7 @@ Status CreateSharedFile(const Place& place, std::string_view content) {
   const Place parent = place.Parent();
   const std::size_t slash = place.name.rfind('/');
   const std::string name = slash == std::string::npos ? place.name : place.name.substr(slash + 1);
-  Fd dir(::openat(parent.dir, parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd dir(::openat(parent.dir(), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat dst;
   if (!dir.valid() || ::fstat(dir.get(), &dst) != 0) {
     return Status::SystemError("cannot create", place.shown, errno);

@@ -44,9 +44,9 @@ std::string Normal(std::string_view path) {
 
 Store::Store(std::string root, bool from_site)
     : root_(std::move(root)), from_site_(from_site), paths_(StorePaths::FromTable()) {
-  // O_PATH: looking below the root needs only search permission on it, as a path would. The
-  // root and the path table's directories may be symbolic links, and are followed.
-  root_fd_ = Fd(::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  // Looking below the root needs only search permission on it, as a path would. The root and
+  // the path table's directories may be symbolic links, and are followed.
+  root_open_ = os::Root::Open(root_.empty() ? "." : root_, root_dir_).ok();
 }
 
 Store Store::OpenSite() { return Store(DataRoot(), true); }
@@ -73,11 +73,11 @@ std::vector<std::pair<std::string_view, std::string>> Store::Table() const {
 Place Store::At(std::string_view below) const {
   // A root that could not be opened leaves each path to be looked up as it is shown: the
   // operation then fails, naming the file, with the system's reason for the root.
-  if (!root_fd_.valid()) return Place::FromWorkingDirectory(Shown(below));
+  if (!root_open_) return Place::FromWorkingDirectory(Shown(below));
   std::string name(below.empty() ? "." : below);
   // A directory path's last '/' would make a look-up of a file there follow a link.
   if (name.size() > 1 && name.back() == '/') name.pop_back();
-  return {root_fd_.get(), std::move(name), Shown(below)};
+  return {&root_dir_, std::move(name), Shown(below)};
 }
 
 Place Store::Locate(std::string_view shown) const {
@@ -142,7 +142,7 @@ Status Store::ExplainLockAccess(const Status& failure, std::string_view program)
   const Place lock = At(paths_.lock);
   struct stat st;
   if (failure.error() != EACCES ||
-      ::fstatat(lock.dir, lock.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstatat(lock.dir(), lock.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(st.st_mode)) {
     return failure;
   }

@@ -60,9 +60,10 @@ class Store {
  private:
   Store(std::string root, bool from_site);
 
-  std::string root_;  // as the path table begins: "../kvrdata/"
-  bool from_site_;    // found through ./KVR_PATH.inf, not given
-  Fd root_fd_;        // the data root, or invalid when it could not be opened
+  std::string root_;   // as the path table begins: "../kvrdata/"
+  bool from_site_;     // found through ./KVR_PATH.inf, not given
+  os::Root root_dir_;  // the data root
+  bool root_open_;     // whether it could be opened
   StorePaths paths_;
   mutable std::optional<std::string> working_directory_, origin_;
 };

@@ -49,7 +49,7 @@ struct Opened {
 Opened OpenRegular(const Place& place) {
   const std::string& path = place.shown;
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     int err = errno;
     return {err == ENOENT ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR, Fd(),
             Status::SystemError("cannot open", path, err)};
@@ -64,7 +64,8 @@ Opened OpenRegular(const Place& place) {
     const int err = file.status().error();
     LoomregStoreResult result =
         err == ENOENT ? LOOMREG_STORE_MISSING
-        : err == ELOOP && ::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        : err == ELOOP &&
+                ::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(st.st_mode)
             ? LOOMREG_STORE_LINK
             : LOOMREG_STORE_OPEN_ERROR;
@@ -234,7 +235,7 @@ LoomregStoreResult LookAtStored(LoomregStore* store, const char* style, const ch
   const Place place = Begin(store, store->store.paths().Stored(style, name));
   const std::string& path = place.shown;
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     int err = errno;
     return Fail(store, err == ENOENT ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR,
                 Status::SystemError("cannot open", path, err));

@@ -30,7 +30,7 @@ class TempFile {
     const Place parent = list.Parent();
     const std::string shown_dir = DirectoryOf(list.shown);
     TempFile temp(
-        Fd(::openat(parent.dir, parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+        Fd(::openat(parent.dir(), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!temp.dir_.valid()) {
       return Status::SystemError("cannot create a temporary file in", shown_dir, errno);
     }
@@ -93,7 +93,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // name.
 Result<struct stat> Replaceable(const Place& list) {
   struct stat before;
-  if (::fstatat(list.dir, list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(list.dir(), list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT)
       return Status::Error("the list does not exist yet; the next save creates it");
     return Status::SystemError("cannot find", list.shown, errno);
@@ -275,7 +275,7 @@ std::vector<Repair> RepairStore(const Store& store, const CheckResult& check,
   std::vector<Repair> repairs;
   for (const std::string& path : check.leftovers) {
     const Place leftover = store.Locate(path);
-    if (::unlinkat(leftover.dir, leftover.name.c_str(), 0) == 0) {
+    if (::unlinkat(leftover.dir(), leftover.name.c_str(), 0) == 0) {
       repairs.push_back({RepairAction::kRemovedLeftover, path, 0, std::nullopt,
                          "removed a temporary file left by an interrupted repair"});
     } else if (errno != ENOENT) {
