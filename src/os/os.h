@@ -115,6 +115,7 @@ class Root {
 enum class Access {
   kRead,
   kReadWrite,  // read and write at any offset
+  kWrite,      // write only, at any offset
   kAppend,     // read, and write at the end only: every write appends, whatever else appends
 };
 enum class Create {
@@ -127,9 +128,13 @@ struct OpenOptions {
   Access access = Access::kRead;
   Create create = Create::kNo;
   Links links = Links::kRefuse;
+  // Opens a file of any type (but never a link refused), for a caller that judges the type
+  // itself with Stat and names the action in its message.
+  bool any_type = false;
 };
 
-// Opens the regular file `name` below `root`. Anything else fails with kNotRegular, so a FIFO
+// Opens the regular file `name` below `root`. Anything else fails with kNotRegular, unless
+// `any_type`, so a FIFO
 // or device planted in its place is never read without end or waited on. `created`, when
 // given, tells whether this call created the file.
 Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,

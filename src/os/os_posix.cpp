@@ -123,6 +123,9 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
     case Access::kReadWrite:
       flags |= O_RDWR;
       break;
+    case Access::kWrite:
+      flags |= O_WRONLY;
+      break;
     case Access::kAppend:
       flags |= O_RDWR | O_APPEND;
       break;
@@ -152,12 +155,17 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
     struct stat st;
     if (err == ELOOP && options.links == Links::kRefuse &&
         ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
-      return Fail(Kind::kLink, "a symbolic link, never followed");
+      return {Kind::kLink, err, "a symbolic link, never followed"};
     }
-    if (err == EISDIR) return Fail(Kind::kNotRegular, "not a regular file");
+    if (err == EISDIR && !options.any_type) return Fail(Kind::kNotRegular, "not a regular file");
     return Fail(err);
   }
   Handle file(fd);
+  if (options.any_type) {
+    out = std::move(file);
+    if (created != nullptr) *created = made;
+    return {};
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0) return Fail(errno);
   if (!S_ISREG(st.st_mode)) return Fail(Kind::kNotRegular, "not a regular file");

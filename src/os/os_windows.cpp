@@ -189,7 +189,8 @@ Error Root::Open(std::string_view path, Root& out) {
 
 Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
                bool* created) {
-  DWORD access = GENERIC_READ;
+  DWORD access =
+      options.access == Access::kWrite ? GENERIC_WRITE | FILE_READ_ATTRIBUTES : GENERIC_READ;
   if (options.access == Access::kReadWrite) access |= GENERIC_WRITE;
   // FILE_APPEND_DATA without FILE_WRITE_DATA: the system puts every write at the end of the
   // file, whatever else appends to it. FILE_WRITE_ATTRIBUTES lets the handle flush.
@@ -206,7 +207,7 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
     const DWORD code = ::GetLastError();
     // A directory is refused with "access denied": said as what it is.
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+    if (code == ERROR_ACCESS_DENIED && !options.any_type && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       return Fail(Kind::kNotRegular, "not a regular file");
     }
@@ -215,13 +216,18 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
   const bool made = options.create == Create::kNew || (options.create == Create::kIfMissing &&
                                                        ::GetLastError() != ERROR_ALREADY_EXISTS);
   Handle opened = Own(file);
-  if (::GetFileType(file) != FILE_TYPE_DISK) return Fail(Kind::kNotRegular, "not a regular file");
+  const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+  if (!disk && !options.any_type) return Fail(Kind::kNotRegular, "not a regular file");
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(file, &info)) return LastError();
+  if (!disk) {
+    info = {};
+  } else if (!::GetFileInformationByHandle(file, &info)) {
+    return LastError();
+  }
   if (options.links == Links::kRefuse && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return Fail(Kind::kLink, "a symbolic link or junction, never followed");
   }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !options.any_type) {
     return Fail(Kind::kNotRegular, "not a regular file");
   }
   out = std::move(opened);

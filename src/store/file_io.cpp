@@ -58,6 +58,13 @@ Status Status::OpenError(const Place& place, int err) {
   return SystemError("cannot open", place.shown, err);
 }
 
+Status Status::OpenError(const Place& place, const os::Error& failure) {
+  if (failure.kind == os::Kind::kLink) {
+    return Status("cannot open " + place.shown + ": " + failure.text, failure.code);
+  }
+  return SystemError("cannot open", place.shown, failure);
+}
+
 Status Fd::Close(std::string_view action, std::string_view path) {
   if (os::Error closed = handle_.Close(); !closed.ok()) {
     return Status::SystemError(action, path, closed);
@@ -74,36 +81,33 @@ int OpenRetrying(const Place& place, int flags) {
 }
 
 Result<OpenedFile> OpenFile(const Place& place, OpenMode mode) {
-  // O_NONBLOCK keeps a FIFO planted in the store from hanging the run; it changes nothing for
-  // regular files. O_NOFOLLOW: a link planted in place of a file would take the write outside.
-  int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
-  bool may_create = false;
+  // A FIFO never blocks the open, and a link planted in place of a file, which would take the
+  // write outside, is never followed. The caller judges the type of what was opened.
+  os::OpenOptions options;
+  options.any_type = true;
   switch (mode) {
     case OpenMode::kRead:
-      flags |= O_RDONLY;
       break;
     case OpenMode::kReadAppend:
-      flags |= O_RDWR | O_APPEND;
+      options.access = os::Access::kAppend;
       break;
     case OpenMode::kAppend:
       // Read too: the append reads the last byte, to end an unterminated last line first.
-      flags |= O_RDWR | O_APPEND;
-      may_create = true;
+      options.access = os::Access::kAppend;
+      options.create = os::Create::kIfMissing;
       break;
     case OpenMode::kRewrite:
-      flags |= O_WRONLY;
-      may_create = true;
+      options.access = os::Access::kWrite;
+      options.create = os::Create::kIfMissing;
       break;
   }
-  OpenedFile opened;
-  opened.fd = Fd(OpenRetrying(place, flags));
-  if (!opened.fd.valid() && may_create && errno == ENOENT) {
-    // Opening without O_CREAT first tells whether the directory gained an entry.
-    opened.fd = Fd(OpenRetrying(place, flags | O_CREAT));
-    opened.created = opened.fd.valid();
+  os::Handle file;
+  bool created = false;
+  if (os::Error error = os::OpenFile(place.directory(), place.name, options, file, &created);
+      !error.ok()) {
+    return Status::OpenError(place, error);
   }
-  if (!opened.fd.valid()) return Status::OpenError(place, errno);
-  return opened;
+  return OpenedFile{Fd(std::move(file)), created};
 }
 
 namespace {
@@ -275,7 +279,7 @@ Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileW
   Status written = write(fd.handle(), path, data);
   if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
-    if (created) (void)::unlinkat(place.dir(), place.name.c_str(), 0);
+    if (created) (void)os::Remove(place.directory(), place.name);
     return written;
   }
   if (durability == Durability::kDurable) {

@@ -34,6 +34,8 @@ class [[nodiscard]] Status {
   // A failed open of `place`: as SystemError, but a symbolic link that O_NOFOLLOW refused is
   // named as such rather than as a loop of links.
   static Status OpenError(const Place& place, int err);
+  // The same for a failed os::OpenFile: a refused link is named as such, with its own text.
+  static Status OpenError(const Place& place, const os::Error& failure);
   // A wait that ran out: `message` says for what.
   static Status TimedOut(std::string message) {
     Status status(std::move(message));
@@ -112,6 +114,7 @@ class Fd {
  public:
   Fd() = default;
   explicit Fd(int fd) : handle_(fd) {}
+  explicit Fd(os::Handle handle) : handle_(std::move(handle)) {}
 
   int get() const { return static_cast<int>(handle_.get()); }
   const os::Handle& handle() const { return handle_; }
