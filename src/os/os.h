@@ -166,9 +166,22 @@ Error FlushDirectory(const Root& root, std::string_view name);
 // sees the old content or the new, never a mixture. `temporary` is removed when that fails.
 Error Rewrite(const Root& root, std::string_view name, std::string_view temporary,
               std::string_view data);
+// How Move goes about it on POSIX, where some file systems refuse the no-replace rename and
+// others have no hard links. Windows has one move that never replaces, used for each.
+enum class MoveBy {
+  kRenameFirst,  // the no-replace rename, or link and unlink where the system refuses the flag
+  kLink,         // link and unlink only
+  kLinkFirst,    // link and unlink, or the rename where the system has no hard links (FUSE)
+};
 // Moves `from` to `to` (on one file system or volume), failing with kExists, and leaving both
-// alone, when `to` exists: an existing file is never replaced.
-Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to);
+// alone, when `to` exists: an existing file is never replaced. `old_name_kept`, when given, is
+// set when the file stands at `to` but its old name could not be removed: the error says why.
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to,
+           MoveBy how = MoveBy::kRenameFirst, bool* old_name_kept = nullptr);
+// Whether files in directory `dir`, on volume `volume` (Info::volume), are better moved
+// MoveBy::kLinkFirst: on FUSE, where the no-replace rename is mostly refused, and only after the
+// look-ups of both names.
+bool PrefersLinkFirst(const Root& dir, std::uint64_t volume);
 // Removes file `name` (a link itself, never what it points to).
 Error Remove(const Root& root, std::string_view name);
 // Creates directory `name`.

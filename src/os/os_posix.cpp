@@ -1,8 +1,10 @@
 // The seam on POSIX systems (Linux first: renameat2 and open-file-description locks).
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -272,18 +274,52 @@ Error Rewrite(const Root& root, std::string_view name, std::string_view temporar
   return error;
 }
 
-Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to) {
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to,
+           MoveBy how, bool* old_name_kept) {
+  if (old_name_kept != nullptr) *old_name_kept = false;
   const int from_dir = RootAccess::Dir(from_root), to_dir = RootAccess::Dir(to_root);
   const std::string source(from), target(to);
-  if (::renameat2(from_dir, source.c_str(), to_dir, target.c_str(), RENAME_NOREPLACE) == 0) {
-    return {};
+  auto rename = [&] {
+    return ::renameat2(from_dir, source.c_str(), to_dir, target.c_str(), RENAME_NOREPLACE) == 0;
+  };
+  // A hard link fails as safely as the no-replace rename when the target exists; once it
+  // stands, the old name is dropped. linkat() without AT_SYMLINK_FOLLOW links a symbolic link
+  // itself, never what it points to.
+  auto link = [&] { return ::linkat(from_dir, source.c_str(), to_dir, target.c_str(), 0) == 0; };
+  auto unlink = [&]() -> Error {
+    if (::unlinkat(from_dir, source.c_str(), 0) == 0) return {};
+    if (old_name_kept != nullptr) *old_name_kept = true;
+    return Fail(errno);
+  };
+  switch (how) {
+    case MoveBy::kRenameFirst:
+      if (rename()) return {};
+      // Some file systems refuse the flag itself.
+      if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Fail(errno);
+      [[fallthrough]];
+    case MoveBy::kLink:
+      if (!link()) return Fail(errno);
+      return unlink();
+    case MoveBy::kLinkFirst:
+      break;
   }
-  // Some file systems refuse the flag itself. A hard link fails as safely when the target
-  // exists; once it stands, the old name is dropped. linkat() without AT_SYMLINK_FOLLOW links
-  // a symbolic link itself, never what it points to.
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Fail(errno);
-  if (::linkat(from_dir, source.c_str(), to_dir, target.c_str(), 0) != 0) return Fail(errno);
-  return Remove(from_root, from);
+  if (link()) return unlink();
+  // Without hard links and without the no-replace rename, the link's error is the one
+  // reported, as when the rename goes first.
+  const int link_error = errno;
+  if (link_error != EPERM && link_error != ENOSYS && link_error != EOPNOTSUPP) {
+    return Fail(link_error);
+  }
+  if (rename()) return {};
+  return Fail(errno == EINVAL ? link_error : errno);
+}
+
+bool PrefersLinkFirst(const Root& dir, std::uint64_t volume) {
+  // FUSE file systems get a device number of their own, of major 0 like tmpfs, NFS or btrfs;
+  // disks have a real major, and there this costs nothing. For the few others, fstatfs() tells.
+  if (major(static_cast<dev_t>(volume)) != 0) return false;
+  struct statfs fs;
+  return ::fstatfs(RootAccess::Dir(dir), &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
 }
 
 Error Stat(const Handle& file, Info& out) {

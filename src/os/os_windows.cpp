@@ -347,7 +347,9 @@ Error Rewrite(const Root& root, std::string_view name, std::string_view temporar
   return error;
 }
 
-Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to) {
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to,
+           MoveBy, bool* old_name_kept) {
+  if (old_name_kept != nullptr) *old_name_kept = false;
   // Without MOVEFILE_REPLACE_EXISTING an existing target fails the move, and without
   // MOVEFILE_COPY_ALLOWED it stays a rename on one volume. A reparse point is moved itself.
   if (!::MoveFileExW(FullPath(from_root, from).c_str(), FullPath(to_root, to).c_str(),
@@ -356,6 +358,8 @@ Error Move(const Root& from_root, std::string_view from, const Root& to_root, st
   }
   return {};
 }
+
+bool PrefersLinkFirst(const Root&, std::uint64_t) { return false; }
 
 namespace {
 

@@ -1,11 +1,8 @@
 #include "register_save.h"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,68 +20,28 @@ void Report(std::string_view message) { WriteDiagnostic("loomreg", message); }
 
 namespace {
 
-Status MoveError(std::string_view action, const Place& from, const Place& to, int err) {
-  return Status::SystemError(action, from.shown + " to " + to.shown, err);
+Status Move(const Place& from, const Place& to, os::MoveBy how) {
+  bool old_name_kept = false;
+  os::Error error =
+      os::Move(from.directory(), from.name, to.directory(), to.name, how, &old_name_kept);
+  if (error.ok()) return {};
+  if (old_name_kept) return Status::SystemError("stored, but cannot remove", from.shown, error);
+  return Status::SystemError("cannot move", from.shown + " to " + to.shown, error);
 }
 
 }  // namespace
 
 Status MoveNoReplace(const Place& from, const Place& to) {
-  if (::renameat2(from.dir(), from.name.c_str(), to.dir(), to.name.c_str(), RENAME_NOREPLACE) ==
-      0) {
-    return {};
-  }
-  // Some file systems refuse the no-replace flag itself.
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-    return MoveError("cannot move", from, to, errno);
-  }
-  return MoveByLink(from, to);
+  return Move(from, to, os::MoveBy::kRenameFirst);
 }
 
-Status MoveByLink(const Place& from, const Place& to) {
-  // A hard link fails just as safely as a no-replace rename when the target exists; once it
-  // stands, the upload's old name is dropped. linkat() without AT_SYMLINK_FOLLOW links a
-  // symbolic link itself, never what it points to.
-  if (::linkat(from.dir(), from.name.c_str(), to.dir(), to.name.c_str(), 0) != 0) {
-    return MoveError("cannot move", from, to, errno);
-  }
-  if (::unlinkat(from.dir(), from.name.c_str(), 0) != 0) {
-    return Status::SystemError("stored, but cannot remove", from.shown, errno);
-  }
-  return {};
-}
+Status MoveByLink(const Place& from, const Place& to) { return Move(from, to, os::MoveBy::kLink); }
 
-// When the file system has no hard links and refuses the no-replace rename too, the link's
-// error is the one reported, as when the rename goes first.
 Status MoveLinkFirst(const Place& from, const Place& to) {
-  if (::linkat(from.dir(), from.name.c_str(), to.dir(), to.name.c_str(), 0) == 0) {
-    if (::unlinkat(from.dir(), from.name.c_str(), 0) != 0) {
-      return Status::SystemError("stored, but cannot remove", from.shown, errno);
-    }
-    return {};
-  }
-  const int link_error = errno;
-  if (link_error != EPERM && link_error != ENOSYS && link_error != EOPNOTSUPP) {
-    return MoveError("cannot move", from, to, link_error);
-  }
-  if (::renameat2(from.dir(), from.name.c_str(), to.dir(), to.name.c_str(), RENAME_NOREPLACE) ==
-      0) {
-    return {};
-  }
-  return MoveError("cannot move", from, to, errno == EINVAL ? link_error : errno);
+  return Move(from, to, os::MoveBy::kLinkFirst);
 }
 
 namespace {
-
-// Whether the file system of `device`, holding the directory open at `dir`, is FUSE, where
-// renameat2(RENAME_NOREPLACE) is mostly refused, and only after the lookups of both names.
-bool IsFuse(dev_t device, int dir) {
-  // FUSE file systems get a device number of their own, of major 0 like tmpfs, NFS or btrfs;
-  // disks have a real major, and there this costs nothing. For the few others, fstatfs() tells.
-  if (major(device) != 0) return false;
-  struct statfs fs;
-  return ::fstatfs(dir, &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
-}
 
 // The style's directory, open, and whether this save created it.
 struct StyleDirectory {
@@ -104,9 +61,10 @@ Result<StyleDirectory> OpenStyleDirectory(const Place& dir) {
   StyleDirectory style;
   if (open(style).ok()) return style;
   // Anything else than a missing directory is judged, and reported, as when mkdir comes first.
-  style.created = ::mkdirat(dir.dir(), dir.name.c_str(), 0777) == 0;
-  if (!style.created && errno != EEXIST) {
-    return Status::SystemError("cannot create directory", dir.shown, errno);
+  const os::Error made = os::MakeDirectory(dir.directory(), dir.name);
+  style.created = made.ok();
+  if (!style.created && made.kind != os::Kind::kExists) {
+    return Status::SystemError("cannot create directory", dir.shown, made);
   }
   const os::Error opened = open(style);
   if (opened.ok()) return style;
@@ -196,8 +154,9 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
                          std::string(FileTypeText(st.st_mode)) + ", not a regular file");
   }
   const Place stored{&style->dir, file, paths.stored.shown};
-  Status moved = IsFuse(st.st_dev, style->dir.descriptor()) ? MoveLinkFirst(paths.upload, stored)
-                                                            : MoveNoReplace(paths.upload, stored);
+  Status moved = os::PrefersLinkFirst(style->dir, static_cast<std::uint64_t>(st.st_dev))
+                     ? MoveLinkFirst(paths.upload, stored)
+                     : MoveNoReplace(paths.upload, stored);
   if (!moved.ok()) {
     if (moved.error() != EEXIST) return moved;
     warnings.push_back("upload not stored: " + QuoteForMessage(file) + " is already stored as " +
