@@ -1,8 +1,5 @@
 #include "catalog.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <string>

@@ -1,7 +1,6 @@
 #include "store_lock.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 
