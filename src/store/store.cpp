@@ -46,7 +46,7 @@ Store::Store(std::string root, bool from_site)
     : root_(std::move(root)), from_site_(from_site), paths_(StorePaths::FromTable()) {
   // Looking below the root needs only search permission on it, as a path would. The root and
   // the path table's directories may be symbolic links, and are followed.
-  root_open_ = os::Root::Open(root_.empty() ? "." : root_, root_dir_).ok();
+  root_open_ = os::Root::Open(root_.empty() ? "." : root_, *root_dir_).ok();
 }
 
 Store Store::OpenSite() { return Store(DataRoot(), true); }
@@ -77,7 +77,7 @@ Place Store::At(std::string_view below) const {
   std::string name(below.empty() ? "." : below);
   // A directory path's last '/' would make a look-up of a file there follow a link.
   if (name.size() > 1 && name.back() == '/') name.pop_back();
-  return {&root_dir_, std::move(name), Shown(below)};
+  return {root_dir_.get(), std::move(name), Shown(below)};
 }
 
 Place Store::Locate(std::string_view shown) const {

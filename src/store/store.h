@@ -4,6 +4,7 @@
 #ifndef LOOMREG_STORE_STORE_H
 #define LOOMREG_STORE_STORE_H
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,10 +61,11 @@ class Store {
  private:
   Store(std::string root, bool from_site);
 
-  std::string root_;   // as the path table begins: "../kvrdata/"
-  bool from_site_;     // found through ./KVR_PATH.inf, not given
-  os::Root root_dir_;  // the data root
-  bool root_open_;     // whether it could be opened
+  std::string root_;  // as the path table begins: "../kvrdata/"
+  bool from_site_;    // found through ./KVR_PATH.inf, not given
+  // The data root. Places name it by address, so it stays where it is when the store moves.
+  std::unique_ptr<os::Root> root_dir_ = std::make_unique<os::Root>();
+  bool root_open_;  // whether it could be opened
   StorePaths paths_;
   mutable std::optional<std::string> working_directory_, origin_;
 };
