@@ -41,9 +41,8 @@ const fs::path& ListFile(long names) {
 void BM_ScanForWord(benchmark::State& state) {
   const fs::path& path = ListFile(state.range(0));
   for (auto _ : state) {
-    int fd = ::open(path.c_str(), O_RDONLY);
-    benchmark::DoNotOptimize(loomreg::ScanForWord(fd, path.c_str(), "NEW-NAME-0001").found);
-    ::close(fd);
+    loomreg::os::Handle file(::open(path.c_str(), O_RDONLY));
+    benchmark::DoNotOptimize(loomreg::ScanForWord(file, path.c_str(), "NEW-NAME-0001").found);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(fs::file_size(path)));
 }

@@ -42,12 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool expected = ReferenceHasWord(list, name);
   Check(loomreg::TextHasWord(list, name) == expected);
 
-  static int fd = ::memfd_create("list", 0);
-  Check(fd >= 0);
+  static loomreg::os::Handle file(::memfd_create("list", 0));
+  Check(file.valid());
+  const int fd = static_cast<int>(file.get());
   Check(::ftruncate(fd, 0) == 0);
   Check(::pwrite(fd, list.data(), list.size(), 0) == static_cast<ssize_t>(list.size()));
   Check(::lseek(fd, 0, SEEK_SET) == 0);
-  loomreg::WordScan scan = loomreg::ScanForWord(fd, "list", name, block);
+  loomreg::WordScan scan = loomreg::ScanForWord(file, "list", name, block);
   Check(scan.status.ok() && scan.found == expected);
   return 0;
 }

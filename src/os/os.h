@@ -61,11 +61,18 @@ class Handle {
   std::intptr_t get() const { return value_; }
   // Closes the handle now; a failed close is reported, and the handle is gone either way.
   Error Close();
+  // Gives the handle up to the caller, who closes it.
+  std::intptr_t Release() { return std::exchange(value_, kNone); }
 
  private:
   // -1 is both an invalid descriptor and INVALID_HANDLE_VALUE.
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t value_ = kNone;
+};
+
+enum class Links {
+  kRefuse,  // a link or reparse point as the last component fails with kLink
+  kFollow,  // followed, as for the site's settings files
 };
 
 // A directory held open, below which files are named. On POSIX every name is opened relative to
@@ -76,9 +83,28 @@ class Root {
  public:
   // The working directory, as it is when each name is opened.
   Root() = default;
-  // Opens directory `path` (following links in it: the path table's directories may be links).
+  // Opens directory `path` (following links in it: the path table's directories may be links)
+  // for naming files below it. On Linux it is held with O_PATH: that needs only search
+  // permission on it, as a path through it would.
   static Error Open(std::string_view path, Root& out);
+
+  // How OpenBelow holds a directory: for naming files below it only, or read too, so that
+  // Flush can make the entries created or renamed in it durable.
+  enum class Hold { kNames, kFlushable };
+  // Opens directory `name` below `parent`; with Links::kRefuse, a link in its place fails with
+  // kLink or, on POSIX, as the system refuses it (ELOOP, ENOTDIR).
+  static Error OpenBelow(const Root& parent, std::string_view name, Links links, Hold hold,
+                         Root& out);
+  // Flushes the directory, held kFlushable, to stable storage. Windows keeps directory entries
+  // durable itself: it passes there.
+  Error Flush() const;
+
   bool is_working_directory() const { return !dir_.valid(); }
+#ifndef _WIN32
+  // The directory's descriptor, or AT_FDCWD for the working directory: for the POSIX code that
+  // names files below it itself.
+  int descriptor() const;
+#endif
 
  private:
   friend struct RootAccess;
@@ -89,6 +115,7 @@ class Root {
 enum class Access {
   kRead,
   kReadWrite,  // read and write at any offset
+  kWrite,      // write only, at any offset
   kAppend,     // read, and write at the end only: every write appends, whatever else appends
 };
 enum class Create {
@@ -96,18 +123,18 @@ enum class Create {
   kIfMissing,  // created when absent
   kNew,        // created, failing with kExists when the name is taken
 };
-enum class Links {
-  kRefuse,  // a link or reparse point as the last component fails with kLink
-  kFollow,  // followed, as for the site's settings files
-};
 
 struct OpenOptions {
   Access access = Access::kRead;
   Create create = Create::kNo;
   Links links = Links::kRefuse;
+  // Opens a file of any type (but never a link refused), for a caller that judges the type
+  // itself with Stat and names the action in its message.
+  bool any_type = false;
 };
 
-// Opens the regular file `name` below `root`. Anything else fails with kNotRegular, so a FIFO
+// Opens the regular file `name` below `root`. Anything else fails with kNotRegular, unless
+// `any_type`, so a FIFO
 // or device planted in its place is never read without end or waited on. `created`, when
 // given, tells whether this call created the file.
 Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
@@ -139,9 +166,22 @@ Error FlushDirectory(const Root& root, std::string_view name);
 // sees the old content or the new, never a mixture. `temporary` is removed when that fails.
 Error Rewrite(const Root& root, std::string_view name, std::string_view temporary,
               std::string_view data);
+// How Move goes about it on POSIX, where some file systems refuse the no-replace rename and
+// others have no hard links. Windows has one move that never replaces, used for each.
+enum class MoveBy {
+  kRenameFirst,  // the no-replace rename, or link and unlink where the system refuses the flag
+  kLink,         // link and unlink only
+  kLinkFirst,    // link and unlink, or the rename where the system has no hard links (FUSE)
+};
 // Moves `from` to `to` (on one file system or volume), failing with kExists, and leaving both
-// alone, when `to` exists: an existing file is never replaced.
-Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to);
+// alone, when `to` exists: an existing file is never replaced. `old_name_kept`, when given, is
+// set when the file stands at `to` but its old name could not be removed: the error says why.
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to,
+           MoveBy how = MoveBy::kRenameFirst, bool* old_name_kept = nullptr);
+// Whether files in directory `dir`, on volume `volume` (Info::volume), are better moved
+// MoveBy::kLinkFirst: on FUSE, where the no-replace rename is mostly refused, and only after the
+// look-ups of both names.
+bool PrefersLinkFirst(const Root& dir, std::uint64_t volume);
 // Removes file `name` (a link itself, never what it points to).
 Error Remove(const Root& root, std::string_view name);
 // Creates directory `name`.
@@ -157,6 +197,9 @@ struct Info {
   std::uint64_t id = 0;       // st_ino, or the file index
   std::int64_t modified = 0;  // seconds since 1970
 };
+// The open file's own status. On Linux, from the attributes the kernel holds (statx with
+// AT_STATX_DONT_SYNC): for a file just opened, those its lookup brought, so that a network file
+// system that revalidates every lookup is not asked a second time.
 Error Stat(const Handle& file, Info& out);
 // The entry `name` below `root` itself: a link is reported as kLink, never followed.
 Error StatAt(const Root& root, std::string_view name, Info& out);
@@ -176,9 +219,24 @@ enum class LockMode { kShared, kExclusive };
 // clients of network file systems (NFS, SMB).
 Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline);
 
+enum class Stream { kOutput, kError };
+// Writes `data` to standard output or error with one system call, which may write less than
+// all of it (`written` says how much): the caller writes the rest. No failure is kShortWrite.
+Error WriteStream(Stream stream, std::string_view data, std::size_t& written);
+
 // Puts standard input, output and error in binary mode, so that "\r\n" is written as two bytes
 // and "\n" never gains a CR. On POSIX they are binary already.
 Error BinaryStandardStreams();
+
+// The working directory's full path, in the system's code page.
+Error WorkingDirectory(std::string& out);
+
+// This process's ID.
+std::int64_t ProcessId();
+
+// Lets a write past a file-size limit (ulimit -f) fail with an error, as every other failed
+// write does, rather than end the process with SIGXFSZ. Windows has no such signal.
+void IgnoreFileSizeSignal();
 
 // `when` in the local time zone, honouring a time zone set since the last conversion.
 std::tm LocalTime(std::time_t when);

@@ -1,13 +1,17 @@
 // The seam on POSIX systems (Linux first: renameat2 and open-file-description locks).
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -87,11 +91,26 @@ Error Handle::Close() {
 
 Error Root::Open(std::string_view path, Root& out) {
   const std::string name = path.empty() ? "." : std::string(path);
-  int fd = OpenRetrying(AT_FDCWD, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = OpenRetrying(AT_FDCWD, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno);
   RootAccess::Set(out, fd);
   return {};
 }
+
+Error Root::OpenBelow(const Root& parent, std::string_view name, Links links, Hold hold,
+                      Root& out) {
+  int flags = O_DIRECTORY | O_CLOEXEC;
+  flags |= hold == Hold::kFlushable ? O_RDONLY | O_NONBLOCK : O_PATH;
+  if (links == Links::kRefuse) flags |= O_NOFOLLOW;
+  int fd = OpenRetrying(RootAccess::Dir(parent), std::string(name.empty() ? "." : name), flags);
+  if (fd < 0) return Fail(errno);
+  RootAccess::Set(out, fd);
+  return {};
+}
+
+Error Root::Flush() const { return os::Flush(dir_); }
+
+int Root::descriptor() const { return RootAccess::Dir(*this); }
 
 Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
                bool* created) {
@@ -105,6 +124,9 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
       break;
     case Access::kReadWrite:
       flags |= O_RDWR;
+      break;
+    case Access::kWrite:
+      flags |= O_WRONLY;
       break;
     case Access::kAppend:
       flags |= O_RDWR | O_APPEND;
@@ -133,14 +155,19 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
   if (fd < 0) {
     const int err = errno;
     struct stat st;
-    if (err == ELOOP && ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(st.st_mode)) {
-      return Fail(Kind::kLink, "a symbolic link, never followed");
+    if (err == ELOOP && options.links == Links::kRefuse &&
+        ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      return {Kind::kLink, err, "a symbolic link, never followed"};
     }
-    if (err == EISDIR) return Fail(Kind::kNotRegular, "not a regular file");
+    if (err == EISDIR && !options.any_type) return Fail(Kind::kNotRegular, "not a regular file");
     return Fail(err);
   }
   Handle file(fd);
+  if (options.any_type) {
+    out = std::move(file);
+    if (created != nullptr) *created = made;
+    return {};
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0) return Fail(errno);
   if (!S_ISREG(st.st_mode)) return Fail(Kind::kNotRegular, "not a regular file");
@@ -247,21 +274,63 @@ Error Rewrite(const Root& root, std::string_view name, std::string_view temporar
   return error;
 }
 
-Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to) {
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to,
+           MoveBy how, bool* old_name_kept) {
+  if (old_name_kept != nullptr) *old_name_kept = false;
   const int from_dir = RootAccess::Dir(from_root), to_dir = RootAccess::Dir(to_root);
   const std::string source(from), target(to);
-  if (::renameat2(from_dir, source.c_str(), to_dir, target.c_str(), RENAME_NOREPLACE) == 0) {
-    return {};
+  auto rename = [&] {
+    return ::renameat2(from_dir, source.c_str(), to_dir, target.c_str(), RENAME_NOREPLACE) == 0;
+  };
+  // A hard link fails as safely as the no-replace rename when the target exists; once it
+  // stands, the old name is dropped. linkat() without AT_SYMLINK_FOLLOW links a symbolic link
+  // itself, never what it points to.
+  auto link = [&] { return ::linkat(from_dir, source.c_str(), to_dir, target.c_str(), 0) == 0; };
+  auto unlink = [&]() -> Error {
+    if (::unlinkat(from_dir, source.c_str(), 0) == 0) return {};
+    if (old_name_kept != nullptr) *old_name_kept = true;
+    return Fail(errno);
+  };
+  switch (how) {
+    case MoveBy::kRenameFirst:
+      if (rename()) return {};
+      // Some file systems refuse the flag itself.
+      if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Fail(errno);
+      [[fallthrough]];
+    case MoveBy::kLink:
+      if (!link()) return Fail(errno);
+      return unlink();
+    case MoveBy::kLinkFirst:
+      break;
   }
-  // Some file systems refuse the flag itself. A hard link fails as safely when the target
-  // exists; once it stands, the old name is dropped. linkat() without AT_SYMLINK_FOLLOW links
-  // a symbolic link itself, never what it points to.
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Fail(errno);
-  if (::linkat(from_dir, source.c_str(), to_dir, target.c_str(), 0) != 0) return Fail(errno);
-  return Remove(from_root, from);
+  if (link()) return unlink();
+  // Without hard links and without the no-replace rename, the link's error is the one
+  // reported, as when the rename goes first.
+  const int link_error = errno;
+  if (link_error != EPERM && link_error != ENOSYS && link_error != EOPNOTSUPP) {
+    return Fail(link_error);
+  }
+  if (rename()) return {};
+  return Fail(errno == EINVAL ? link_error : errno);
+}
+
+bool PrefersLinkFirst(const Root& dir, std::uint64_t volume) {
+  // FUSE file systems get a device number of their own, of major 0 like tmpfs, NFS or btrfs;
+  // disks have a real major, and there this costs nothing. For the few others, fstatfs() tells.
+  if (major(static_cast<dev_t>(volume)) != 0) return false;
+  struct statfs fs;
+  return ::fstatfs(RootAccess::Dir(dir), &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
 }
 
 Error Stat(const Handle& file, Info& out) {
+  struct statx found;
+  if (::statx(FdOf(file), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) == 0) {
+    out = {TypeOf(found.stx_mode), found.stx_size,
+           static_cast<std::uint64_t>(makedev(found.stx_dev_major, found.stx_dev_minor)),
+           found.stx_ino, static_cast<std::int64_t>(found.stx_mtime.tv_sec)};
+    return {};
+  }
+  if (errno != ENOSYS) return Fail(errno);
   struct stat st;
   if (::fstat(FdOf(file), &st) != 0) return Fail(errno);
   out = InfoOf(st);
@@ -332,7 +401,31 @@ Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_po
   }
 }
 
+Error WriteStream(Stream stream, std::string_view data, std::size_t& written) {
+  const int fd = stream == Stream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
+  ssize_t n;
+  do {
+    n = ::write(fd, data.data(), data.size());
+  } while (n < 0 && errno == EINTR);
+  written = n > 0 ? static_cast<std::size_t>(n) : 0;
+  return n < 0 ? Fail(errno) : Error{};
+}
+
 Error BinaryStandardStreams() { return {}; }
+
+Error WorkingDirectory(std::string& out) {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return Fail(errno);
+    buffer.resize(buffer.size() * 2);
+  }
+  out = buffer.data();
+  return {};
+}
+
+std::int64_t ProcessId() { return ::getpid(); }
+
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
 
 std::tm LocalTime(std::time_t when) {
   ::tzset();

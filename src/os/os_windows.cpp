@@ -141,6 +141,29 @@ Error Handle::Close() {
   return {};
 }
 
+Error Root::OpenBelow(const Root& parent, std::string_view name, Links links, Hold, Root& out) {
+  std::wstring full = FullPath(parent, name.empty() ? "." : name);
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+  if (links == Links::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  HANDLE dir =
+      ::CreateFileW(full.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return LastError();
+  Handle opened = Own(dir);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(dir, &info)) return LastError();
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return Fail(Kind::kLink, "a reparse point, never followed");
+  }
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return Fail(Kind::kNotFound, MessageText(ERROR_DIRECTORY));
+  }
+  RootAccess::Set(out, reinterpret_cast<HANDLE>(opened.Release()), std::move(full));
+  return {};
+}
+
+Error Root::Flush() const { return {}; }
+
 Error Root::Open(std::string_view path, Root& out) {
   std::wstring full = FullPath(Root(), path.empty() ? "." : path);
   // Without FILE_SHARE_DELETE: while this handle is open, the directory cannot be renamed or
@@ -166,7 +189,8 @@ Error Root::Open(std::string_view path, Root& out) {
 
 Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
                bool* created) {
-  DWORD access = GENERIC_READ;
+  DWORD access =
+      options.access == Access::kWrite ? GENERIC_WRITE | FILE_READ_ATTRIBUTES : GENERIC_READ;
   if (options.access == Access::kReadWrite) access |= GENERIC_WRITE;
   // FILE_APPEND_DATA without FILE_WRITE_DATA: the system puts every write at the end of the
   // file, whatever else appends to it. FILE_WRITE_ATTRIBUTES lets the handle flush.
@@ -183,7 +207,7 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
     const DWORD code = ::GetLastError();
     // A directory is refused with "access denied": said as what it is.
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+    if (code == ERROR_ACCESS_DENIED && !options.any_type && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       return Fail(Kind::kNotRegular, "not a regular file");
     }
@@ -192,13 +216,18 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
   const bool made = options.create == Create::kNew || (options.create == Create::kIfMissing &&
                                                        ::GetLastError() != ERROR_ALREADY_EXISTS);
   Handle opened = Own(file);
-  if (::GetFileType(file) != FILE_TYPE_DISK) return Fail(Kind::kNotRegular, "not a regular file");
+  const bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+  if (!disk && !options.any_type) return Fail(Kind::kNotRegular, "not a regular file");
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(file, &info)) return LastError();
+  if (!disk) {
+    info = {};
+  } else if (!::GetFileInformationByHandle(file, &info)) {
+    return LastError();
+  }
   if (options.links == Links::kRefuse && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return Fail(Kind::kLink, "a symbolic link or junction, never followed");
   }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !options.any_type) {
     return Fail(Kind::kNotRegular, "not a regular file");
   }
   out = std::move(opened);
@@ -318,7 +347,9 @@ Error Rewrite(const Root& root, std::string_view name, std::string_view temporar
   return error;
 }
 
-Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to) {
+Error Move(const Root& from_root, std::string_view from, const Root& to_root, std::string_view to,
+           MoveBy, bool* old_name_kept) {
+  if (old_name_kept != nullptr) *old_name_kept = false;
   // Without MOVEFILE_REPLACE_EXISTING an existing target fails the move, and without
   // MOVEFILE_COPY_ALLOWED it stays a rename on one volume. A reparse point is moved itself.
   if (!::MoveFileExW(FullPath(from_root, from).c_str(), FullPath(to_root, to).c_str(),
@@ -327,6 +358,8 @@ Error Move(const Root& from_root, std::string_view from, const Root& to_root, st
   }
   return {};
 }
+
+bool PrefersLinkFirst(const Root&, std::uint64_t) { return false; }
 
 namespace {
 
@@ -402,6 +435,15 @@ Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_po
   }
 }
 
+Error WriteStream(Stream stream, std::string_view data, std::size_t& written) {
+  HANDLE out = ::GetStdHandle(stream == Stream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  DWORD n = 0;
+  const DWORD size = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+  const bool ok = ::WriteFile(out, data.data(), size, &n, nullptr);
+  written = n;
+  return ok ? Error{} : LastError();
+}
+
 Error BinaryStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     // A stream that is not open (a program started without one) has nothing to change.
@@ -411,6 +453,25 @@ Error BinaryStandardStreams() {
   }
   return {};
 }
+
+Error WorkingDirectory(std::string& out) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD size = ::GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+    if (size == 0) return LastError();
+    if (size < path.size()) {
+      path.resize(size);
+      break;
+    }
+    path.resize(size);
+  }
+  out = Narrow(path);
+  return {};
+}
+
+std::int64_t ProcessId() { return ::GetCurrentProcessId(); }
+
+void IgnoreFileSizeSignal() {}
 
 std::tm LocalTime(std::time_t when) {
   ::_tzset();

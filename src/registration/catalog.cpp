@@ -1,8 +1,5 @@
 #include "catalog.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <optional>
 #include <string>
@@ -26,7 +23,7 @@ std::string Line(std::string_view text) {
 struct Scanned {
   bool found = false;
   bool read_whole = false;  // `size` and `last` known
-  off_t size = 0;
+  std::uint64_t size = 0;
   std::optional<char> last;  // the last byte, none for an empty list
 };
 
@@ -36,23 +33,23 @@ struct Scanned {
 // that would only find its end; a longer one is streamed, in bounded memory. Under the store
 // lock the list does not grow between the fstat and the read.
 Result<Scanned> ScanList(const Fd& fd, const std::string& path, std::string_view name) {
-  struct stat st;
-  if (Status status = RequireRegular(fd.get(), "cannot read", path, &st); !status.ok()) {
+  os::Info info;
+  if (Status status = RequireRegular(fd.handle(), "cannot read", path, &info); !status.ok()) {
     return status;
   }
   Scanned scanned;
-  if (st.st_size > static_cast<off_t>(kScanBlock)) {
-    WordScan scan = ScanForWord(fd.get(), path, name);
+  if (info.size > kScanBlock) {
+    WordScan scan = ScanForWord(fd.handle(), path, name);
     if (!scan.status.ok()) return scan.status;
     scanned.found = scan.found;
     return scanned;
   }
-  Result<std::string> text = ReadUpTo(fd.get(), path, static_cast<std::size_t>(st.st_size));
+  Result<std::string> text = ReadUpTo(fd.handle(), path, static_cast<std::size_t>(info.size));
   if (!text.ok()) return text.status();
   scanned.found = TextHasWord(text.value(), name);
   // A list cut short meanwhile leaves its end unknown: the append asks for it again.
-  scanned.read_whole = text->size() == static_cast<std::size_t>(st.st_size);
-  scanned.size = st.st_size;
+  scanned.read_whole = text->size() == info.size;
+  scanned.size = info.size;
   if (!text->empty()) scanned.last = text->back();
   return scanned;
 }
@@ -85,7 +82,7 @@ Status AddToFileList(const Place& list, std::string_view name) {
   // lie beyond the size this client saw, and only the server knows where the end is.
   Result<OpenedFile> opened = OpenFile(list, OpenMode::kReadAppend);
   if (!opened.ok()) return opened.status();
-  const int fd = opened->fd.get();
+  const os::Handle& fd = opened->fd.handle();
   const std::string& path = list.shown;
   Result<Scanned> scanned = ScanList(opened->fd, path, name);
   if (!scanned.ok()) return scanned.status();

@@ -1,6 +1,4 @@
 // The program: command line, run-status file around the registration, exit status.
-#include <unistd.h>
-
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -39,7 +37,7 @@ constexpr std::string_view kUsage =
     "  --version  show the version\n"
     "  --paths    show the data-store paths computed from ./KVR_PATH.inf\n";
 
-void Print(std::string_view text) { (void)WriteAll(STDOUT_FILENO, "standard output", text); }
+void Print(std::string_view text) { (void)WriteAll(os::Stream::kOutput, "standard output", text); }
 
 void PrintPaths(const Store& store) {
   std::string text;

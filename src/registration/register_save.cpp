@@ -1,11 +1,8 @@
 #include "register_save.h"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,70 +20,32 @@ void Report(std::string_view message) { WriteDiagnostic("loomreg", message); }
 
 namespace {
 
-Status MoveError(std::string_view action, const Place& from, const Place& to, int err) {
-  return Status::SystemError(action, from.shown + " to " + to.shown, err);
+Status Move(const Place& from, const Place& to, os::MoveBy how) {
+  bool old_name_kept = false;
+  os::Error error =
+      os::Move(from.directory(), from.name, to.directory(), to.name, how, &old_name_kept);
+  if (error.ok()) return {};
+  if (old_name_kept) return Status::SystemError("stored, but cannot remove", from.shown, error);
+  return Status::SystemError("cannot move", from.shown + " to " + to.shown, error);
 }
 
 }  // namespace
 
 Status MoveNoReplace(const Place& from, const Place& to) {
-  if (::renameat2(from.dir, from.name.c_str(), to.dir, to.name.c_str(), RENAME_NOREPLACE) == 0) {
-    return {};
-  }
-  // Some file systems refuse the no-replace flag itself.
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-    return MoveError("cannot move", from, to, errno);
-  }
-  return MoveByLink(from, to);
+  return Move(from, to, os::MoveBy::kRenameFirst);
 }
 
-Status MoveByLink(const Place& from, const Place& to) {
-  // A hard link fails just as safely as a no-replace rename when the target exists; once it
-  // stands, the upload's old name is dropped. linkat() without AT_SYMLINK_FOLLOW links a
-  // symbolic link itself, never what it points to.
-  if (::linkat(from.dir, from.name.c_str(), to.dir, to.name.c_str(), 0) != 0) {
-    return MoveError("cannot move", from, to, errno);
-  }
-  if (::unlinkat(from.dir, from.name.c_str(), 0) != 0) {
-    return Status::SystemError("stored, but cannot remove", from.shown, errno);
-  }
-  return {};
-}
+Status MoveByLink(const Place& from, const Place& to) { return Move(from, to, os::MoveBy::kLink); }
 
-// When the file system has no hard links and refuses the no-replace rename too, the link's
-// error is the one reported, as when the rename goes first.
 Status MoveLinkFirst(const Place& from, const Place& to) {
-  if (::linkat(from.dir, from.name.c_str(), to.dir, to.name.c_str(), 0) == 0) {
-    if (::unlinkat(from.dir, from.name.c_str(), 0) != 0) {
-      return Status::SystemError("stored, but cannot remove", from.shown, errno);
-    }
-    return {};
-  }
-  const int link_error = errno;
-  if (link_error != EPERM && link_error != ENOSYS && link_error != EOPNOTSUPP) {
-    return MoveError("cannot move", from, to, link_error);
-  }
-  if (::renameat2(from.dir, from.name.c_str(), to.dir, to.name.c_str(), RENAME_NOREPLACE) == 0) {
-    return {};
-  }
-  return MoveError("cannot move", from, to, errno == EINVAL ? link_error : errno);
+  return Move(from, to, os::MoveBy::kLinkFirst);
 }
 
 namespace {
 
-// Whether the file system of `device`, holding the directory open at `dir`, is FUSE, where
-// renameat2(RENAME_NOREPLACE) is mostly refused, and only after the lookups of both names.
-bool IsFuse(dev_t device, int dir) {
-  // FUSE file systems get a device number of their own, of major 0 like tmpfs, NFS or btrfs;
-  // disks have a real major, and there this costs nothing. For the few others, fstatfs() tells.
-  if (major(device) != 0) return false;
-  struct statfs fs;
-  return ::fstatfs(dir, &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
-}
-
 // The style's directory, open, and whether this save created it.
 struct StyleDirectory {
-  Fd fd;
+  os::Root dir;
   bool created = false;
 };
 
@@ -95,24 +54,27 @@ struct StyleDirectory {
 // first, as it exists at every save but the style's first: an mkdir that fails with EEXIST costs
 // a round trip on a shared file system.
 Result<StyleDirectory> OpenStyleDirectory(const Place& dir) {
-  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  auto open = [&](StyleDirectory& style) {
+    return os::Root::OpenBelow(dir.directory(), dir.name, os::Links::kRefuse,
+                               os::Root::Hold::kFlushable, style.dir);
+  };
   StyleDirectory style;
-  style.fd = Fd(::openat(dir.dir, dir.name.c_str(), kFlags));
-  if (style.fd.valid()) return style;
+  if (open(style).ok()) return style;
   // Anything else than a missing directory is judged, and reported, as when mkdir comes first.
-  style.created = ::mkdirat(dir.dir, dir.name.c_str(), 0777) == 0;
-  if (!style.created && errno != EEXIST) {
-    return Status::SystemError("cannot create directory", dir.shown, errno);
+  const os::Error made = os::MakeDirectory(dir.directory(), dir.name);
+  style.created = made.ok();
+  if (!style.created && made.kind != os::Kind::kExists) {
+    return Status::SystemError("cannot create directory", dir.shown, made);
   }
-  style.fd = Fd(::openat(dir.dir, dir.name.c_str(), kFlags));
-  if (style.fd.valid()) return style;
-  int err = errno;
+  const os::Error opened = open(style);
+  if (opened.ok()) return style;
   struct stat st;
-  if (::fstatat(dir.dir, dir.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+  if (::fstatat(dir.dir(), dir.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      !S_ISDIR(st.st_mode)) {
     return Status::Error("cannot store into " + dir.shown + ": " +
                          std::string(FileTypeText(st.st_mode)) + ", not a directory");
   }
-  return Status::SystemError("cannot open directory", dir.shown, err);
+  return Status::SystemError("cannot open directory", dir.shown, opened);
 }
 
 // The store directories a save names several files in, held open so that each of those files
@@ -127,36 +89,42 @@ class SaveDirectories {
     // The directory is named without a closing '/', and the files in it begin with `prefix_`.
     Place named = dir;
     if (named.name.size() > 1 && named.name.ends_with('/')) named.name.pop_back();
-    root_ = dir.dir;
+    parent_ = dir.root;
     prefix_ = named.name + "/";
-    constexpr int kFlags = O_DIRECTORY | O_CLOEXEC;
-    if (flushable) fd_ = Fd(OpenRetrying(named, O_RDONLY | O_NONBLOCK | kFlags));
-    flushable_ = fd_.valid();
-    if (!fd_.valid()) fd_ = Fd(OpenRetrying(named, O_PATH | kFlags));
+    auto open = [&](os::Root::Hold hold) {
+      open_ =
+          os::Root::OpenBelow(named.directory(), named.name, os::Links::kFollow, hold, dir_).ok();
+    };
+    if (flushable) open(os::Root::Hold::kFlushable);
+    flushable_ = open_;
+    if (!open_) open(os::Root::Hold::kNames);
   }
   // `place` named below the open directory, when it lies inside it.
   void Rebase(Place& place) const {
-    if (!fd_.valid() || place.dir != root_ || place.name.size() <= prefix_.size() ||
+    if (!open_ || place.root != parent_ || place.name.size() <= prefix_.size() ||
         !place.name.starts_with(prefix_)) {
       return;
     }
     place.name.erase(0, prefix_.size());
-    place.dir = fd_.get();
+    place.root = &dir_;
   }
   // Flushes the directory holding `place`: the open one when `place` lies in it and it is open
   // for reading, else as SyncParentDirectory does.
   Status SyncParentOf(const Place& place) const {
-    if (flushable_ && place.dir == fd_.get() && place.name.find('/') == std::string::npos) {
-      return SyncFd(fd_.get(), place.Parent().shown);
+    if (flushable_ && place.root == &dir_ && place.name.find('/') == std::string::npos) {
+      if (os::Error flushed = dir_.Flush(); !flushed.ok()) {
+        return Status::SystemError("cannot flush", place.Parent().shown, flushed);
+      }
+      return {};
     }
     return SyncParentDirectory(place);
   }
 
  private:
-  int root_ = AT_FDCWD;
+  const os::Root* parent_ = nullptr;
   std::string prefix_;
-  Fd fd_;
-  bool flushable_ = false;
+  os::Root dir_;
+  bool open_ = false, flushable_ = false;
 };
 
 // Files the upload under its style; the style's directory is made first in any case. When
@@ -172,7 +140,7 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
     return style->created ? values.SyncParentOf(paths.upload) : Status();
   };
 
-  Result<struct stat> found = StatAsFound(paths.upload.dir, paths.upload.name.c_str(),
+  Result<struct stat> found = StatAsFound(paths.upload.dir(), paths.upload.name.c_str(),
                                           AT_SYMLINK_NOFOLLOW, "cannot store", paths.upload.shown);
   if (!found.ok()) {
     if (found.status().error() != ENOENT) return found.status();
@@ -185,9 +153,10 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
     return Status::Error("cannot store " + paths.upload.shown + ": " +
                          std::string(FileTypeText(st.st_mode)) + ", not a regular file");
   }
-  const Place stored{style->fd.get(), file, paths.stored.shown};
-  Status moved = IsFuse(st.st_dev, style->fd.get()) ? MoveLinkFirst(paths.upload, stored)
-                                                    : MoveNoReplace(paths.upload, stored);
+  const Place stored{&style->dir, file, paths.stored.shown};
+  Status moved = os::PrefersLinkFirst(style->dir, static_cast<std::uint64_t>(st.st_dev))
+                     ? MoveLinkFirst(paths.upload, stored)
+                     : MoveNoReplace(paths.upload, stored);
   if (!moved.ok()) {
     if (moved.error() != EEXIST) return moved;
     warnings.push_back("upload not stored: " + QuoteForMessage(file) + " is already stored as " +
@@ -196,7 +165,9 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
     return keep_new_style();
   }
   if (Status s = SyncPlace(stored); !s.ok()) return s;
-  if (Status s = SyncFd(style->fd.get(), paths.style_dir.shown); !s.ok()) return s;
+  if (os::Error flushed = style->dir.Flush(); !flushed.ok()) {
+    return Status::SystemError("cannot flush", paths.style_dir.shown, flushed);
+  }
   return values.SyncParentOf(paths.upload);
 }
 

@@ -19,127 +19,132 @@ Status Status::SystemError(std::string_view action, std::string_view path, int e
   return Status(std::move(message), err);
 }
 
+Status Status::SystemError(std::string_view action, std::string_view path,
+                           const os::Error& failure) {
+  std::string message(action);
+  message += ' ';
+  message += path;
+  message += ": ";
+  message += failure.text;
+  return Status(std::move(message), failure.code);
+}
+
+const os::Root& Place::directory() const {
+  static const os::Root working_directory;
+  return root != nullptr ? *root : working_directory;
+}
+
 Place Place::Parent() const {
   std::size_t slash = name.rfind('/');
   std::size_t shown_slash = shown.rfind('/');
   std::string shown_dir = shown_slash == std::string::npos ? "."
                           : shown_slash == 0               ? "/"
                                                            : shown.substr(0, shown_slash);
-  if (slash == std::string::npos) return {dir, ".", shown_dir};
-  return {dir, slash == 0 ? "/" : name.substr(0, slash), shown_dir};
+  if (slash == std::string::npos) return {root, ".", shown_dir};
+  return {root, slash == 0 ? "/" : name.substr(0, slash), shown_dir};
 }
 
 Place Place::Child(std::string_view child) const {
-  if (name == ".") return {dir, std::string(child), shown + std::string(child)};
-  return {dir, name + std::string(child), shown + std::string(child)};
+  if (name == ".") return {root, std::string(child), shown + std::string(child)};
+  return {root, name + std::string(child), shown + std::string(child)};
 }
 
 Status Status::OpenError(const Place& place, int err) {
   struct stat st;
-  if (err == ELOOP && ::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (err == ELOOP && ::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(st.st_mode)) {
     return Status("cannot open " + place.shown + ": a symbolic link, never followed", err);
   }
   return SystemError("cannot open", place.shown, err);
 }
 
-Fd& Fd::operator=(Fd&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    fd_ = std::exchange(other.fd_, -1);
+Status Status::OpenError(const Place& place, const os::Error& failure) {
+  if (failure.kind == os::Kind::kLink) {
+    return Status("cannot open " + place.shown + ": " + failure.text, failure.code);
   }
-  return *this;
-}
-
-Fd::~Fd() { Reset(); }
-
-void Fd::Reset() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  return SystemError("cannot open", place.shown, failure);
 }
 
 Status Fd::Close(std::string_view action, std::string_view path) {
-  if (fd_ < 0) return {};
-  // On Linux the descriptor is gone even when close() fails, so it is never retried.
-  if (::close(std::exchange(fd_, -1)) != 0) return Status::SystemError(action, path, errno);
+  if (os::Error closed = handle_.Close(); !closed.ok()) {
+    return Status::SystemError(action, path, closed);
+  }
   return {};
 }
 
 int OpenRetrying(const Place& place, int flags) {
   int fd;
   do {
-    fd = ::openat(place.dir, place.name.c_str(), flags, 0666);
+    fd = ::openat(place.dir(), place.name.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
 
 Result<OpenedFile> OpenFile(const Place& place, OpenMode mode) {
-  // O_NONBLOCK keeps a FIFO planted in the store from hanging the run; it changes nothing for
-  // regular files. O_NOFOLLOW: a link planted in place of a file would take the write outside.
-  int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
-  bool may_create = false;
+  // A FIFO never blocks the open, and a link planted in place of a file, which would take the
+  // write outside, is never followed. The caller judges the type of what was opened.
+  os::OpenOptions options;
+  options.any_type = true;
   switch (mode) {
     case OpenMode::kRead:
-      flags |= O_RDONLY;
       break;
     case OpenMode::kReadAppend:
-      flags |= O_RDWR | O_APPEND;
+      options.access = os::Access::kAppend;
       break;
     case OpenMode::kAppend:
       // Read too: the append reads the last byte, to end an unterminated last line first.
-      flags |= O_RDWR | O_APPEND;
-      may_create = true;
+      options.access = os::Access::kAppend;
+      options.create = os::Create::kIfMissing;
       break;
     case OpenMode::kRewrite:
-      flags |= O_WRONLY;
-      may_create = true;
+      options.access = os::Access::kWrite;
+      options.create = os::Create::kIfMissing;
       break;
   }
-  OpenedFile opened;
-  opened.fd = Fd(OpenRetrying(place, flags));
-  if (!opened.fd.valid() && may_create && errno == ENOENT) {
-    // Opening without O_CREAT first tells whether the directory gained an entry.
-    opened.fd = Fd(OpenRetrying(place, flags | O_CREAT));
-    opened.created = opened.fd.valid();
+  os::Handle file;
+  bool created = false;
+  if (os::Error error = os::OpenFile(place.directory(), place.name, options, file, &created);
+      !error.ok()) {
+    return Status::OpenError(place, error);
   }
-  if (!opened.fd.valid()) return Status::OpenError(place, errno);
-  return opened;
+  return OpenedFile{Fd(std::move(file)), created};
 }
 
 namespace {
 
 // Why a write of `data` stopped after `written` bytes. The rest is written once more (at
-// `offset` + `written`, or at the end for -1) only to learn the errno the system gives then;
+// `offset` + `written`, or at the end for -1) only to learn the error the system gives then;
 // a second short write leaves no error to report, so the message gives the byte counts.
-Status ShortWrite(int fd, std::string_view path, std::string_view data, ssize_t written,
-                  off_t offset) {
-  std::string_view rest = data.substr(static_cast<std::size_t>(written));
-  ssize_t again;
-  do {
-    again = offset < 0 ? ::write(fd, rest.data(), rest.size())
-                       : ::pwrite(fd, rest.data(), rest.size(), offset + written);
-  } while (again < 0 && errno == EINTR);
-  if (again < 0) return Status::SystemError("cannot write", path, errno);
+Status ShortWrite(const os::Handle& file, std::string_view path, std::string_view data,
+                  std::size_t written, std::int64_t offset) {
+  std::string_view rest = data.substr(written);
+  std::size_t again = 0;
+  os::Error error =
+      offset < 0 ? os::Write(file, rest, again)
+                 : os::WriteAt(file, static_cast<std::uint64_t>(offset) + written, rest, again);
+  if (!error.ok() && error.kind != os::Kind::kShortWrite) {
+    return Status::SystemError("cannot write", path, error);
+  }
   return Status::Error("cannot write " + std::string(path) + ": the write was cut short after " +
                        std::to_string(written) + " of " + std::to_string(data.size()) + " bytes");
 }
 
 }  // namespace
 
-Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size) {
-  ssize_t written;
-  do {
-    written = ::write(fd, data.data(), data.size());
-  } while (written < 0 && errno == EINTR);
-  if (written == static_cast<ssize_t>(data.size())) return {};
-  if (written < 0) return Status::SystemError("cannot write", path, errno);
-  Status failed = ShortWrite(fd, path, data, written, -1);
-  if (undo_size >= 0) (void)::ftruncate(fd, undo_size);
+Status WriteOnce(const os::Handle& file, std::string_view path, std::string_view data,
+                 std::int64_t undo_size) {
+  std::size_t written = 0;
+  os::Error error = os::Write(file, data, written);
+  if (error.ok()) return {};
+  if (error.kind != os::Kind::kShortWrite) return Status::SystemError("cannot write", path, error);
+  Status failed = ShortWrite(file, path, data, written, -1);
+  if (undo_size >= 0) (void)os::Truncate(file, static_cast<std::uint64_t>(undo_size));
   return failed;
 }
 
 Result<struct stat> LinkStatus(const Place& place) {
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     return Status::SystemError("cannot look at", place.shown, errno);
   }
   return st;
@@ -147,7 +152,7 @@ Result<struct stat> LinkStatus(const Place& place) {
 
 Result<struct stat> FileStatus(const Place& place) {
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, 0) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, 0) != 0) {
     return Status::SystemError("cannot look at", place.shown, errno);
   }
   return st;
@@ -191,41 +196,38 @@ Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::strin
   return result;
 }
 
-Status RequireRegular(int fd, std::string_view action, std::string_view path, struct stat* st) {
-  Result<struct stat> found = StatAsFound(fd, "", AT_EMPTY_PATH, action, path);
-  if (!found.ok()) return found.status();
-  if (st != nullptr) *st = *found;
-  if (!S_ISREG(found->st_mode)) {
+Status RequireRegular(const os::Handle& file, std::string_view action, std::string_view path,
+                      os::Info* info) {
+  os::Info found;
+  if (os::Error error = os::Stat(file, found); !error.ok()) {
+    return Status::SystemError(action, path, error);
+  }
+  if (info != nullptr) *info = found;
+  if (found.type != os::Type::kRegular) {
     return Status::Error(std::string(action) + " " + std::string(path) + ": not a regular file");
   }
   return {};
 }
 
-Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit) {
-  std::string out(limit, '\0');
-  std::size_t have = 0;
-  while (have < limit) {
-    ssize_t got = ::read(fd, out.data() + have, limit - have);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Status::SystemError("cannot read", path, errno);
-    }
-    if (got == 0) break;
-    have += static_cast<std::size_t>(got);
+Result<std::string> ReadUpTo(const os::Handle& file, std::string_view path, std::size_t limit) {
+  std::string out;
+  if (os::Error error = os::ReadAll(file, limit, out); !error.ok()) {
+    return Status::SystemError("cannot read", path, error);
   }
-  out.resize(have);
   return out;
 }
 
-Status SyncFd(int fd, std::string_view path) {
-  if (::fsync(fd) == 0 || errno == EINVAL) return {};
-  return Status::SystemError("cannot flush", path, errno);
+Status SyncFd(const os::Handle& file, std::string_view path) {
+  if (os::Error error = os::Flush(file); !error.ok()) {
+    return Status::SystemError("cannot flush", path, error);
+  }
+  return {};
 }
 
 Status SyncPlace(const Place& place) {
   Fd fd(OpenRetrying(place, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.valid()) return Status::SystemError("cannot flush", place.shown, errno);
-  if (Status status = SyncFd(fd.get(), place.shown); !status.ok()) return status;
+  if (Status status = SyncFd(fd.handle(), place.shown); !status.ok()) return status;
   return fd.Close("cannot flush", place.shown);
 }
 
@@ -235,7 +237,7 @@ Status SyncParentDirectory(const Place& place) {
   Place parent = place.Parent();
   Fd fd(OpenRetrying(parent, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY));
   if (!fd.valid()) return Status::SystemError("cannot flush", parent.shown, errno);
-  if (Status status = SyncFd(fd.get(), parent.shown); !status.ok()) return status;
+  if (Status status = SyncFd(fd.handle(), parent.shown); !status.ok()) return status;
   return fd.Close("cannot flush", parent.shown);
 }
 
@@ -243,23 +245,20 @@ namespace {
 
 // Overwrites the file from its start and cuts off any longer old content. A stamp rewritten
 // with text of the same length is thus never empty, not even for a moment.
-Status Rewrite(int fd, std::string_view path, std::string_view data) {
-  // The size before the write tells whether anything lies beyond the new text: no second fstat.
-  struct stat st;
-  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
+Status Rewrite(const os::Handle& file, std::string_view path, std::string_view data) {
+  // The size before the write tells whether anything lies beyond the new text: no second stat.
+  os::Info info;
+  if (Status regular = RequireRegular(file, "cannot write", path, &info); !regular.ok()) {
     return regular;
   }
-  ssize_t written;
-  do {
-    written = ::pwrite(fd, data.data(), data.size(), 0);
-  } while (written < 0 && errno == EINTR);
-  if (written < 0) return Status::SystemError("cannot write", path, errno);
-  if (written != static_cast<ssize_t>(data.size())) {
-    return ShortWrite(fd, path, data, written, 0);
-  }
-  if (st.st_size > static_cast<off_t>(data.size()) &&
-      ::ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
-    return Status::SystemError("cannot write", path, errno);
+  std::size_t written = 0;
+  os::Error error = os::WriteAt(file, 0, data, written);
+  if (error.kind == os::Kind::kShortWrite) return ShortWrite(file, path, data, written, 0);
+  if (!error.ok()) return Status::SystemError("cannot write", path, error);
+  if (info.size > data.size()) {
+    if (os::Error cut = os::Truncate(file, data.size()); !cut.ok()) {
+      return Status::SystemError("cannot write", path, cut);
+    }
   }
   return {};
 }
@@ -277,14 +276,14 @@ Status WriteFile(const Place& place, OpenMode mode, std::string_view data, FileW
   const Fd& fd = opened->fd;
   const bool created = opened->created;
   const std::string& path = place.shown;
-  Status written = write(fd.get(), path, data);
+  Status written = write(fd.handle(), path, data);
   if (!written.ok()) {
     // A file that this call created and could not fill is taken back, leaving no trace.
-    if (created) (void)::unlinkat(place.dir, place.name.c_str(), 0);
+    if (created) (void)os::Remove(place.directory(), place.name);
     return written;
   }
   if (durability == Durability::kDurable) {
-    if (Status status = SyncFd(fd.get(), path); !status.ok()) return status;
+    if (Status status = SyncFd(fd.handle(), path); !status.ok()) return status;
   }
   if (Status closed = opened->fd.Close("cannot close", path); !closed.ok()) return closed;
   if (created && durability == Durability::kDurable) return SyncParentDirectory(place);

@@ -8,10 +8,13 @@
 
 #include <fcntl.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include "os.h"
 
 namespace loomreg {
 
@@ -24,9 +27,15 @@ class [[nodiscard]] Status {
   static Status Error(std::string message) { return Status(std::move(message)); }
   // A failed system call: "<action> <path>: <strerror(err)>".
   static Status SystemError(std::string_view action, std::string_view path, int err);
+  // A failed call of the operating-system seam: "<action> <path>: <its text>", with error()
+  // the system's code.
+  static Status SystemError(std::string_view action, std::string_view path,
+                            const os::Error& failure);
   // A failed open of `place`: as SystemError, but a symbolic link that O_NOFOLLOW refused is
   // named as such rather than as a loop of links.
   static Status OpenError(const Place& place, int err);
+  // The same for a failed os::OpenFile: a refused link is named as such, with its own text.
+  static Status OpenError(const Place& place, const os::Error& failure);
   // A wait that ran out: `message` says for what.
   static Status TimedOut(std::string message) {
     Status status(std::move(message));
@@ -78,44 +87,47 @@ class [[nodiscard]] Result {
   std::optional<T> value_;
 };
 
-// A file or directory named relative to a directory held open (or to the working directory,
-// AT_FDCWD), with the path that messages show for it. Store files are named this way below
-// the open data root, so a store path is never looked up from the working directory again.
+// A file or directory named relative to a directory held open (or to the working directory),
+// with the path that messages show for it. Store files are named this way below the open data
+// root, so a store path is never looked up from the working directory again. The directory is
+// the caller's, and outlives the place.
 struct Place {
-  int dir = AT_FDCWD;
-  std::string name;   // below `dir`; "." is `dir` itself
-  std::string shown;  // the path in messages
+  const os::Root* root = nullptr;  // none: the working directory
+  std::string name;                // below `root`; "." is `root` itself
+  std::string shown;               // the path in messages
 
   // A path from the working directory, shown as it is.
-  static Place FromWorkingDirectory(std::string path) { return {AT_FDCWD, path, path}; }
+  static Place FromWorkingDirectory(std::string path) { return {nullptr, path, path}; }
+  // The directory below which `name` is looked up.
+  const os::Root& directory() const;
+  // Its descriptor (AT_FDCWD for the working directory), for the calls not yet behind the seam.
+  int dir() const { return directory().descriptor(); }
   // The directory holding this entry.
   Place Parent() const;
   // The entry `child` inside this directory, whose name ends in '/' or is ".".
   Place Child(std::string_view child) const;
 };
 
-// An owned file descriptor, closed on destruction. Close() reports a failed close.
+// An owned file descriptor (an os::Handle), closed on destruction. Close() reports a failed
+// close.
 class Fd {
  public:
   Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept;
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd();
+  explicit Fd(int fd) : handle_(fd) {}
+  explicit Fd(os::Handle handle) : handle_(std::move(handle)) {}
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
+  int get() const { return static_cast<int>(handle_.get()); }
+  const os::Handle& handle() const { return handle_; }
+  bool valid() const { return handle_.valid(); }
   // Closes the descriptor; a failed close fails as "<action> <path>: <error>".
   Status Close(std::string_view action, std::string_view path);
   // Closes the descriptor, where a failed close changes nothing.
-  void Reset();
+  void Reset() { (void)handle_.Close(); }
   // Gives the descriptor up to the caller, who closes it.
-  int Release() { return std::exchange(fd_, -1); }
+  int Release() { return static_cast<int>(handle_.Release()); }
 
  private:
-  int fd_ = -1;
+  os::Handle handle_;
 };
 
 // How a file is opened. Files are created with mode 0666 less the umask, as fopen creates them.
@@ -148,7 +160,8 @@ Result<OpenedFile> OpenFile(const Place& place, OpenMode mode);
 // part of it. A short write is undone by cutting the file back to `undo_size` (pass -1 to skip
 // that) and reported with its real cause: the rest is written once more only to learn the
 // error (EFBIG, ENOSPC...) that cut the first write short.
-Status WriteOnce(int fd, std::string_view path, std::string_view data, off_t undo_size);
+Status WriteOnce(const os::Handle& file, std::string_view path, std::string_view data,
+                 std::int64_t undo_size);
 
 // The status of `place` itself (a link is not followed), or why there is none: "cannot look at
 // PATH: <error>".
@@ -166,26 +179,26 @@ std::string_view FileTypeText(mode_t mode);
 Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::string_view action,
                                 std::string_view path);
 
-// Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `fd` is
-// a regular file; a failed fstat fails with its errno. Fills `st`, when given, with the file's
-// status as its open found it (StatAsFound). The one test of "a regular file" for every open store
+// Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `file`
+// is a regular file; a failed os::Stat fails with its error. Fills `info`, when given, with the
+// file's status as its open found it. The one test of "a regular file" for every open store
 // file: only regular files are read, appended to or locked, as a device or FIFO planted in the
 // store would be read without end or block.
-Status RequireRegular(int fd, std::string_view action, std::string_view path,
-                      struct stat* st = nullptr);
+Status RequireRegular(const os::Handle& file, std::string_view action, std::string_view path,
+                      os::Info* info = nullptr);
 
-// Reads from `fd` until its end or until `out` holds `limit` bytes, retrying after a signal.
-Result<std::string> ReadUpTo(int fd, std::string_view path, std::size_t limit);
+// Reads from `file` until its end or until `out` holds `limit` bytes, retrying after a signal.
+Result<std::string> ReadUpTo(const os::Handle& file, std::string_view path, std::size_t limit);
 
 // Flushes an open file to stable storage. Special files, which have nothing to flush, pass.
-Status SyncFd(int fd, std::string_view path);
+Status SyncFd(const os::Handle& file, std::string_view path);
 // Flushes the file or directory at `place`, never through a symbolic link.
 Status SyncPlace(const Place& place);
 // Flushes the directory holding `place`, making a new or renamed entry in it durable.
 Status SyncParentDirectory(const Place& place);
 
-// How WriteFile puts `data` into the file open at `fd` (`path` names it in messages).
-using FileWriter = Status (*)(int fd, std::string_view path, std::string_view data);
+// How WriteFile puts `data` into the file open at `file` (`path` names it in messages).
+using FileWriter = Status (*)(const os::Handle& file, std::string_view path, std::string_view data);
 
 // Opens `place` by `mode`, has `write` put `data` there, flushes and closes: the body of every
 // "write this text to that file" operation. A file this call created and could not fill is

@@ -1,14 +1,12 @@
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "list_format.h"
 
 namespace loomreg {
 
-LineReader::LineReader(int fd, std::string_view path, std::size_t block, ReadHook on_read)
-    : fd_(fd), path_(path), block_(block == 0 ? 1 : block), on_read_(on_read) {}
+LineReader::LineReader(const os::Handle& file, std::string_view path, std::size_t block,
+                       ReadHook on_read)
+    : file_(&file), path_(path), block_(block == 0 ? 1 : block), on_read_(on_read) {}
 
 LineReader::LineReader(std::string_view text) : data_(text.data()), end_(text.size()), eof_(true) {}
 
@@ -33,17 +31,15 @@ Status LineReader::Fill() {
     end_ = kept;
   }
   data_ = buffer_.get();
-  for (;;) {
-    ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Status::SystemError("cannot read", path_, errno);
-    }
-    if (got == 0) eof_ = true;
-    end_ += static_cast<std::size_t>(got);
-    if (on_read_ != nullptr) on_read_(static_cast<std::uint64_t>(got));
-    return {};
+  std::size_t got = 0;
+  if (os::Error error = os::Read(*file_, buffer_.get() + end_, capacity_ - end_, got);
+      !error.ok()) {
+    return Status::SystemError("cannot read", path_, error);
   }
+  if (got == 0) eof_ = true;
+  end_ += got;
+  if (on_read_ != nullptr) on_read_(got);
+  return {};
 }
 
 LineRead LineReader::Next() {

@@ -39,12 +39,10 @@ std::vector<Seen> FromText(std::string_view text) {
 std::vector<Seen> FromFile(const std::string& text, std::size_t block) {
   testing::TempDir dir;
   testing::WriteFile(dir / "list", text);
-  int fd = ::open((dir / "list").c_str(), O_RDONLY);
-  EXPECT_GE(fd, 0);
-  LineReader reader(fd, "list", block);
-  std::vector<Seen> lines = Lines(reader);
-  ::close(fd);
-  return lines;
+  os::Handle file(::open((dir / "list").c_str(), O_RDONLY));
+  EXPECT_TRUE(file.valid());
+  LineReader reader(file, "list", block);
+  return Lines(reader);
 }
 
 TEST(LineReaderTest, TellsEachLineEndAsItStands) {
@@ -78,16 +76,15 @@ TEST(LineReaderTest, ReadsAFileInAnyBlockSizeAsTheWholeText) {
 
 TEST(LineReaderTest, ReportsAReadError) {
   testing::TempDir dir;
-  int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
-  LineReader reader(fd, "dir");
+  os::Handle file(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+  ASSERT_TRUE(file.valid());
+  LineReader reader(file, "dir");
   LineRead read = reader.Next();
   EXPECT_EQ(read.line, nullptr);
   EXPECT_EQ(read.status.error(), EISDIR);
   EXPECT_EQ(read.status.message(), "cannot read dir: " + std::string(std::strerror(EISDIR)));
   // The error stays: the reader never reads past it.
   EXPECT_EQ(reader.Next().status.error(), EISDIR);
-  ::close(fd);
 }
 
 TEST(ForEachWordTest, SplitsAtTheSixWhiteSpaceBytesAsASaveReads) {

@@ -1,10 +1,5 @@
 #include "list_format.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace loomreg {
 
 bool IsListWord(std::string_view name) {
@@ -19,31 +14,30 @@ Status AppendLineToFile(const Place& place, std::string_view line) {
   return WriteFile(place, OpenMode::kAppend, line, AppendLineTo);
 }
 
-Status AppendLineTo(int fd, std::string_view path, std::string_view line) {
-  struct stat st;
-  if (Status regular = RequireRegular(fd, "cannot write", path, &st); !regular.ok()) {
+Status AppendLineTo(const os::Handle& file, std::string_view path, std::string_view line) {
+  os::Info info;
+  if (Status regular = RequireRegular(file, "cannot write", path, &info); !regular.ok()) {
     return regular;
   }
-  if (st.st_size > 0) {
+  if (info.size > 0) {
     // Under the store lock, which a save holds, no other append comes between this read and
     // the write.
     char last = 0;
-    ssize_t got;
-    do {
-      got = ::pread(fd, &last, 1, st.st_size - 1);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return Status::SystemError("cannot read", path, errno);
-    if (got == 1) return AppendLineAfter(fd, path, line, st.st_size, last);
+    std::size_t got = 0;
+    if (os::Error error = os::ReadAt(file, info.size - 1, &last, 1, got); !error.ok()) {
+      return Status::SystemError("cannot read", path, error);
+    }
+    if (got == 1) return AppendLineAfter(file, path, line, info.size, last);
   }
-  return AppendLineAfter(fd, path, line, st.st_size, std::nullopt);
+  return AppendLineAfter(file, path, line, info.size, std::nullopt);
 }
 
-Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
-                       std::optional<char> last) {
+Status AppendLineAfter(const os::Handle& file, std::string_view path, std::string_view line,
+                       std::uint64_t size, std::optional<char> last) {
   std::string data;
   if (last && *last != '\n' && *last != '\r') data = kLineEnd;
   data += line;
-  return WriteOnce(fd, path, data, size);
+  return WriteOnce(file, path, data, static_cast<std::int64_t>(size));
 }
 
 std::string_view SplitLine(std::string_view text, std::vector<LineWord>& words) {

@@ -45,19 +45,19 @@ struct [[nodiscard]] WordScan {
   Status status;
 };
 
-// Streams the list open at `fd` (named `path` in a message) to its end in blocks of `block`
+// Streams the list open at `file` (named `path` in a message) to its end in blocks of `block`
 // bytes, with memory bounded by the block size. A read error fails as "cannot read <path>: ...".
-WordScan ScanForWord(int fd, std::string_view path, std::string_view name,
+WordScan ScanForWord(const os::Handle& file, std::string_view path, std::string_view name,
                      std::size_t block = kScanBlock);
 
-// Appends `line` to the regular file open at `fd` with O_APPEND, in one write. When the file's
+// Appends `line` to the regular file open at `file` for appending, in one write. When the file's
 // last byte is neither LF nor CR, CR LF goes first in the same write, so that the new line is
 // never glued to an unterminated last one. Not a regular file: nothing is written.
-Status AppendLineTo(int fd, std::string_view path, std::string_view line);
+Status AppendLineTo(const os::Handle& file, std::string_view path, std::string_view line);
 // The write of AppendLineTo, for a caller that has read the regular file open at `fd` to its
 // end already: `size` is its size, and `last` its last byte (none for an empty file).
-Status AppendLineAfter(int fd, std::string_view path, std::string_view line, off_t size,
-                       std::optional<char> last);
+Status AppendLineAfter(const os::Handle& file, std::string_view path, std::string_view line,
+                       std::uint64_t size, std::optional<char> last);
 // Appends `line` to the list at `place` as AppendLineTo does, creating the list when absent,
 // and flushes it (and, for a list it created, its directory).
 Status AppendLineToFile(const Place& place, std::string_view line);
@@ -89,8 +89,10 @@ class LineReader {
   // Told how many bytes each read brought, for a progress display.
   using ReadHook = void (*)(std::uint64_t bytes);
 
-  // Lines of the file open at `fd`, named `path` in a read error.
-  LineReader(int fd, std::string_view path, std::size_t block = kBlock, ReadHook on_read = nullptr);
+  // Lines of the file open at `file`, which must outlive the reader, named `path` in a read
+  // error.
+  LineReader(const os::Handle& file, std::string_view path, std::size_t block = kBlock,
+             ReadHook on_read = nullptr);
   // Lines of a text already in memory; it must outlive the reader.
   explicit LineReader(std::string_view text);
 
@@ -99,7 +101,7 @@ class LineReader {
  private:
   Status Fill();
 
-  int fd_ = -1;
+  const os::Handle* file_ = nullptr;
   std::string path_;
   std::size_t block_ = kBlock;
   ReadHook on_read_ = nullptr;

@@ -1,13 +1,10 @@
 #include "list_format.h"
 
-#include <unistd.h>
-
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -89,7 +86,8 @@ bool TextHasWord(std::string_view text, std::string_view name) {
   return IsListWord(name) && WindowHasWord(text, name, true, true);
 }
 
-WordScan ScanForWord(int fd, std::string_view path, std::string_view name, std::size_t block) {
+WordScan ScanForWord(const os::Handle& file, std::string_view path, std::string_view name,
+                     std::size_t block) {
   if (!IsListWord(name)) return {};
   block = std::max<std::size_t>(block, 1);
   // The window is the tail kept from the last block (the last n + 1 bytes, so that a hit across
@@ -99,12 +97,11 @@ WordScan ScanForWord(int fd, std::string_view path, std::string_view name, std::
   std::size_t have = 0;
   bool list_start = true;
   for (;;) {
-    ssize_t got = ::read(fd, buffer.get() + have, block);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return {false, Status::SystemError("cannot read", path, errno)};
+    std::size_t got = 0;
+    if (os::Error error = os::Read(file, buffer.get() + have, block, got); !error.ok()) {
+      return {false, Status::SystemError("cannot read", path, error)};
     }
-    std::size_t len = have + static_cast<std::size_t>(got);
+    std::size_t len = have + got;
     bool list_end = got == 0;
     if (WindowHasWord({buffer.get(), len}, name, list_start, list_end)) return {true, {}};
     if (list_end) return {};

@@ -35,9 +35,8 @@ bool ReferenceHasWord(std::string_view text, std::string_view name) {
 int ScanFile(const std::string& text, std::string_view name, std::size_t block) {
   testing::TempDir dir;
   testing::WriteFile(dir / "list", text);
-  int fd = ::open((dir / "list").c_str(), O_RDONLY);
-  WordScan scan = ScanForWord(fd, "list", name, block);
-  ::close(fd);
+  os::Handle file(::open((dir / "list").c_str(), O_RDONLY));
+  WordScan scan = ScanForWord(file, "list", name, block);
   return !scan.status.ok() ? -1 : scan.found ? 1 : 0;
 }
 
@@ -118,12 +117,11 @@ TEST(ListScanTest, FindsNamesAnywhereInLargeLists) {
 
 TEST(ListScanTest, ReportsReadErrors) {
   testing::TempDir dir;
-  int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-  WordScan scan = ScanForWord(fd, "dir", "x");
+  os::Handle file(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+  WordScan scan = ScanForWord(file, "dir", "x");
   EXPECT_FALSE(scan.found);
   EXPECT_EQ(scan.status.error(), EISDIR);
   EXPECT_EQ(scan.status.message(), "cannot read dir: " + std::string(std::strerror(EISDIR)));
-  ::close(fd);
 }
 
 }  // namespace

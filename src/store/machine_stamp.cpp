@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "message_text.h"
+#include "os.h"
 
 namespace loomreg {
 namespace {
@@ -120,9 +121,7 @@ std::string FormatStamp(const std::tm& local) {
 }
 
 std::string MachineStampText(std::string_view machine, std::time_t when) {
-  ::tzset();  // honour a TZ set since the last conversion
-  std::tm local{};
-  ::localtime_r(&when, &local);
+  const std::tm local = os::LocalTime(when);  // honours a TZ set since the last conversion
   std::string text(machine);
   text += ',';
   text += FormatStamp(local);

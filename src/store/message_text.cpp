@@ -1,9 +1,8 @@
 #include "message_text.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
+
+#include "os.h"
 
 namespace loomreg {
 
@@ -28,13 +27,29 @@ std::string EscapeForLine(std::string_view text, bool escape_quotes) {
 }
 
 Status WriteAll(int fd, std::string_view path, std::string_view text) {
+  // The descriptor stays the caller's: the handle borrows it for the writes only.
+  os::Handle file(fd);
+  Status status;
   while (!text.empty()) {
-    ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return Status::SystemError("cannot write", path, errno);
+    std::size_t written = 0;
+    os::Error error = os::Write(file, text, written);
+    if (!error.ok() && error.kind != os::Kind::kShortWrite) {
+      status = Status::SystemError("cannot write", path, error);
+      break;
     }
-    text.remove_prefix(static_cast<std::size_t>(written));
+    text.remove_prefix(written);
+  }
+  (void)file.Release();
+  return status;
+}
+
+Status WriteAll(os::Stream stream, std::string_view path, std::string_view text) {
+  while (!text.empty()) {
+    std::size_t written = 0;
+    if (os::Error error = os::WriteStream(stream, text, written); !error.ok()) {
+      return Status::SystemError("cannot write", path, error);
+    }
+    text.remove_prefix(written);
   }
   return {};
 }
@@ -44,7 +59,7 @@ void WriteDiagnostic(std::string_view program, std::string_view message) {
   line += ": ";
   line += message;
   line += '\n';
-  (void)WriteAll(STDERR_FILENO, "standard error", line);
+  (void)WriteAll(os::Stream::kError, "standard error", line);
 }
 
 }  // namespace loomreg

@@ -26,6 +26,8 @@ std::string EscapeForLine(std::string_view text, bool escape_quotes = false);
 // Writes all of `text` to `fd`, retrying after a signal and after a partial write; a failed
 // write fails as "cannot write <path>: <error>".
 Status WriteAll(int fd, std::string_view path, std::string_view text);
+// The same for standard output or error.
+Status WriteAll(os::Stream stream, std::string_view path, std::string_view text);
 
 // Writes "<program>: <message>" and a newline to standard error, in one write when the system
 // takes it whole.

@@ -34,7 +34,7 @@ std::string DraftName() {
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   // Seeded by the process and the time, so that processes creating at once draw apart.
   static std::uint64_t state =
-      static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+      static_cast<std::uint64_t>(os::ProcessId()) * 0x9E3779B97F4A7C15u ^
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::string suffix(6, 'X');
   for (char& c : suffix) {
@@ -96,7 +96,7 @@ Status CreateSharedFile(const Place& place, std::string_view content) {
   const Place parent = place.Parent();
   const std::size_t slash = place.name.rfind('/');
   const std::string name = slash == std::string::npos ? place.name : place.name.substr(slash + 1);
-  Fd dir(::openat(parent.dir, parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd dir(::openat(parent.dir(), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat dst;
   if (!dir.valid() || ::fstat(dir.get(), &dst) != 0) {
     return Status::SystemError("cannot create", place.shown, errno);
@@ -116,14 +116,14 @@ Status CreateSharedFile(const Place& place, std::string_view content) {
     // directory would; for anyone else the file keeps the creator's group.
     (void)::fchown(fd, static_cast<uid_t>(-1), dst.st_gid);
   }
-  if (Status s = WriteOnce(fd, draft.shown(), content, -1); !s.ok()) return s;
-  if (Status s = SyncFd(fd, draft.shown()); !s.ok()) return s;
+  if (Status s = WriteOnce(draft.fd().handle(), draft.shown(), content, -1); !s.ok()) return s;
+  if (Status s = SyncFd(draft.fd().handle(), draft.shown()); !s.ok()) return s;
   if (Status s = draft.fd().Close("cannot close", draft.shown()); !s.ok()) return s;
   if (int err = PublishNoReplace(dir.get(), draft.name(), name)) {
     return Status::SystemError("cannot create", place.shown, err);
   }
   // The draft's name goes as `draft` ends, before `dir` is closed.
-  return SyncFd(dir.get(), parent.shown);
+  return SyncFd(dir.handle(), parent.shown);
 }
 
 bool MayOpenForWriting(uid_t uid, const struct stat& st) {

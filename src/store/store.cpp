@@ -44,9 +44,9 @@ std::string Normal(std::string_view path) {
 
 Store::Store(std::string root, bool from_site)
     : root_(std::move(root)), from_site_(from_site), paths_(StorePaths::FromTable()) {
-  // O_PATH: looking below the root needs only search permission on it, as a path would. The
-  // root and the path table's directories may be symbolic links, and are followed.
-  root_fd_ = Fd(::open(root_.empty() ? "." : root_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  // Looking below the root needs only search permission on it, as a path would. The root and
+  // the path table's directories may be symbolic links, and are followed.
+  root_open_ = os::Root::Open(root_.empty() ? "." : root_, *root_dir_).ok();
 }
 
 Store Store::OpenSite() { return Store(DataRoot(), true); }
@@ -73,11 +73,11 @@ std::vector<std::pair<std::string_view, std::string>> Store::Table() const {
 Place Store::At(std::string_view below) const {
   // A root that could not be opened leaves each path to be looked up as it is shown: the
   // operation then fails, naming the file, with the system's reason for the root.
-  if (!root_fd_.valid()) return Place::FromWorkingDirectory(Shown(below));
+  if (!root_open_) return Place::FromWorkingDirectory(Shown(below));
   std::string name(below.empty() ? "." : below);
   // A directory path's last '/' would make a look-up of a file there follow a link.
   if (name.size() > 1 && name.back() == '/') name.pop_back();
-  return {root_fd_.get(), std::move(name), Shown(below)};
+  return {root_dir_.get(), std::move(name), Shown(below)};
 }
 
 Place Store::Locate(std::string_view shown) const {
@@ -90,12 +90,8 @@ const std::string& Store::WorkingDirectory() const {
   if (!working_directory_) {
     // (std::filesystem would do, but it brings the locale machinery into the program and with
     // it a slower start of every save.)
-    std::vector<char> buffer(256);
-    const char* found;
-    while ((found = ::getcwd(buffer.data(), buffer.size())) == nullptr && errno == ERANGE) {
-      buffer.resize(buffer.size() * 2);
-    }
-    working_directory_ = found != nullptr ? std::string(found) : std::string(".");
+    std::string found;
+    working_directory_ = os::WorkingDirectory(found).ok() ? found : std::string(".");
   }
   return *working_directory_;
 }
@@ -113,23 +109,20 @@ const std::string& Store::Origin() const {
   const std::string here = WorkingDirectory();
   const std::string settings_path = here + "/" + kSiteConfigFile;
   // The site readers take the defaults for a file they cannot open or that is no regular file;
-  // say which case this is. O_NONBLOCK: a FIFO in its place must not stop the message.
-  Fd settings(::open(kSiteConfigFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  int err = settings.valid() ? 0 : errno;
-  struct stat st;
-  if (settings.valid() && (::fstat(settings.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-    err = EINVAL;
-    settings = Fd();
-  }
-  if (settings.valid()) {
+  // say which case this is. The open never waits on a FIFO in its place.
+  os::Handle settings;
+  const os::Error opened =
+      os::OpenFile(os::Root(), kSiteConfigFile,
+                   {os::Access::kRead, os::Create::kNo, os::Links::kFollow}, settings);
+  if (opened.ok()) {
     text += ", from " + EscapeForLine(settings_path);
-  } else if (err == ENOENT) {
+  } else if (opened.kind == os::Kind::kNotFound) {
     text += ", the default, as " + EscapeForLine(here) + " has no " + kSiteConfigFile;
-  } else if (err == EINVAL) {
+  } else if (opened.kind == os::Kind::kNotRegular) {
     text += ", the default, as " + EscapeForLine(settings_path) + " is not a regular file";
   } else {
     text += ", the default, as " + EscapeForLine(settings_path) + " cannot be read (" +
-            std::strerror(err) + ")";
+            opened.text + ")";
   }
   return *(origin_ = text);
 }
@@ -149,7 +142,7 @@ Status Store::ExplainLockAccess(const Status& failure, std::string_view program)
   const Place lock = At(paths_.lock);
   struct stat st;
   if (failure.error() != EACCES ||
-      ::fstatat(lock.dir, lock.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::fstatat(lock.dir(), lock.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(st.st_mode)) {
     return failure;
   }

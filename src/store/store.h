@@ -4,6 +4,7 @@
 #ifndef LOOMREG_STORE_STORE_H
 #define LOOMREG_STORE_STORE_H
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,7 +63,9 @@ class Store {
 
   std::string root_;  // as the path table begins: "../kvrdata/"
   bool from_site_;    // found through ./KVR_PATH.inf, not given
-  Fd root_fd_;        // the data root, or invalid when it could not be opened
+  // The data root. Places name it by address, so it stays where it is when the store moves.
+  std::unique_ptr<os::Root> root_dir_ = std::make_unique<os::Root>();
+  bool root_open_;  // whether it could be opened
   StorePaths paths_;
   mutable std::optional<std::string> working_directory_, origin_;
 };

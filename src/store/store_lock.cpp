@@ -1,11 +1,8 @@
 #include "store_lock.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <thread>
 
 #include "shared_file.h"
 
@@ -50,29 +47,21 @@ Status StoreLock::Acquire(const Place& lock_file, std::chrono::steady_clock::tim
   };
   fd_ = Fd(OpenLockFile(lock_file, mode, create));
   if (!fd_.valid()) return unavailable("cannot open");
-  if (Status regular = RequireRegular(fd_.get(), "cannot lock", lock_file.shown); !regular.ok()) {
+  if (Status regular = RequireRegular(fd_.handle(), "cannot lock", lock_file.shown);
+      !regular.ok()) {
     fd_ = Fd();
     return regular;
   }
 
-  struct flock request = {};
-  request.l_type = mode == Mode::kShared ? F_RDLCK : F_WRLCK;
-  request.l_whence = SEEK_SET;  // l_start 0 and l_len 0: the whole file
-  // Poll rather than block, so that the wait ends at the deadline without signals.
-  auto pause = std::chrono::microseconds(200);
-  for (;;) {
-    if (::fcntl(fd_.get(), F_OFD_SETLK, &request) == 0) return {};
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EACCES) return unavailable("cannot lock");
-    auto now = std::chrono::steady_clock::now();
-    if (now >= deadline) {
-      fd_ = Fd();
-      return Status::TimedOut("the wait for the lock " + lock_file.shown + " ran out");
-    }
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-    pause = std::min(pause * 2, std::chrono::microseconds(20000));
+  const os::Error locked =
+      os::Lock(fd_.handle(),
+               mode == Mode::kShared ? os::LockMode::kShared : os::LockMode::kExclusive, deadline);
+  if (locked.ok()) return {};
+  fd_ = Fd();
+  if (locked.kind == os::Kind::kTimedOut) {
+    return Status::TimedOut("the wait for the lock " + lock_file.shown + " ran out");
   }
+  return Status::SystemError("cannot lock", lock_file.shown, locked);
 }
 
 }  // namespace loomreg

@@ -49,7 +49,7 @@ struct Opened {
 Opened OpenRegular(const Place& place) {
   const std::string& path = place.shown;
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     int err = errno;
     return {err == ENOENT ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR, Fd(),
             Status::SystemError("cannot open", path, err)};
@@ -64,14 +64,15 @@ Opened OpenRegular(const Place& place) {
     const int err = file.status().error();
     LoomregStoreResult result =
         err == ENOENT ? LOOMREG_STORE_MISSING
-        : err == ELOOP && ::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        : err == ELOOP &&
+                ::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(st.st_mode)
             ? LOOMREG_STORE_LINK
             : LOOMREG_STORE_OPEN_ERROR;
     return {result, Fd(), file.status()};
   }
   Fd fd = std::move(file->fd);
-  if (Status regular = RequireRegular(fd.get(), "cannot read", path); !regular.ok()) {
+  if (Status regular = RequireRegular(fd.handle(), "cannot read", path); !regular.ok()) {
     return {regular.error() != 0 ? LOOMREG_STORE_OPEN_ERROR : LOOMREG_STORE_NOT_REGULAR, Fd(),
             std::move(regular)};
   }
@@ -151,7 +152,7 @@ LoomregStoreResult ReadWords(LoomregStore* store, const std::string& path, Loomr
   Opened opened = OpenRegular(place);
   if (opened.result != LOOMREG_STORE_OK) return Fail(store, opened.result, opened.status);
   TextBlock words;
-  LineReader reader(opened.fd.get(), place.shown);
+  LineReader reader(opened.fd.handle(), place.shown);
   LineRead read;
   while ((read = reader.Next()).line != nullptr) {
     ForEachWord(read.line->text, [&](std::string_view word) { words.Add(word); });
@@ -203,7 +204,7 @@ LoomregStoreResult ReadHistory(LoomregStore* store, std::size_t max_lines,
   if (::lseek(opened.fd.get(), static_cast<off_t>(from), SEEK_SET) < 0) {
     return Fail(store, LOOMREG_STORE_READ_ERROR, Status::SystemError("cannot read", path, errno));
   }
-  Result<std::string> bytes = ReadUpTo(opened.fd.get(), path, size - from);
+  Result<std::string> bytes = ReadUpTo(opened.fd.handle(), path, size - from);
   if (!bytes.ok()) return Fail(store, LOOMREG_STORE_READ_ERROR, bytes.status());
   TextBlock found;
   HistoryLines(bytes.value(), from > 0, max_lines, found);
@@ -217,7 +218,7 @@ LoomregStoreResult ReadStampLine(LoomregStore* store, const char* machine, char*
   const Place place = Begin(store, store->store.paths().Stamp(machine));
   Opened opened = OpenRegular(place);
   if (opened.result != LOOMREG_STORE_OK) return Fail(store, opened.result, opened.status);
-  Result<std::string> read = ReadUpTo(opened.fd.get(), place.shown, kStampReadLimit);
+  Result<std::string> read = ReadUpTo(opened.fd.handle(), place.shown, kStampReadLimit);
   if (!read.ok()) return Fail(store, LOOMREG_STORE_READ_ERROR, read.status());
   std::string& content = read.value();
   if (content.empty()) return LOOMREG_STORE_OK;
@@ -234,7 +235,7 @@ LoomregStoreResult LookAtStored(LoomregStore* store, const char* style, const ch
   const Place place = Begin(store, store->store.paths().Stored(style, name));
   const std::string& path = place.shown;
   struct stat st;
-  if (::fstatat(place.dir, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     int err = errno;
     return Fail(store, err == ENOENT ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR,
                 Status::SystemError("cannot open", path, err));

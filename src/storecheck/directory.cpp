@@ -48,7 +48,7 @@ Listing ReadDirectory(const Place& place) {
   Listing listing;
   const std::string& path = place.shown;
   // The path table's directories may be links, and are followed, as opendir() would.
-  Fd fd(::openat(place.dir, place.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd fd(::openat(place.dir(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::unique_ptr<DIR, CloseDir> dir(fd.valid() ? ::fdopendir(fd.get()) : nullptr);
   if (dir != nullptr) (void)fd.Release();
   if (dir == nullptr) {

@@ -25,7 +25,7 @@ Result<Fd> OpenForReading(const Store& store, const std::string& path) {
     return Status::SystemError("cannot open", path, err);
   }
   // A failed fstat has an errno; a file of another type has none.
-  if (Status regular = RequireRegular(opened->fd.get(), "cannot read", path); !regular.ok()) {
+  if (Status regular = RequireRegular(opened->fd.handle(), "cannot read", path); !regular.ok()) {
     return regular;
   }
   return std::move(opened->fd);

@@ -64,7 +64,7 @@ void ReadList(FindingLog& log, const std::string& path, ListKind kind, OnWord&& 
   }
   ProgressBegin("reading", path, fd->get());
   ListForm form(log, path, kind);
-  LineReader reader(fd->get(), path, LineReader::kBlock, ProgressAdvance);
+  LineReader reader(fd->handle(), path, LineReader::kBlock, ProgressAdvance);
   LineRead read;
   while ((read = reader.Next()).line != nullptr) {
     const TextLine& line = *read.line;

@@ -49,7 +49,7 @@ std::size_t CheckMachines(FindingLog& log, const StorePaths& paths, const StoreS
 void CheckStamp(FindingLog& log, std::string_view machine, const std::string& path) {
   Result<Fd> fd = OpenForReading(log.store(), path);
   if (!fd.ok()) return log.NoteUnread(path, fd.status());
-  Result<std::string> content = ReadUpTo(fd->get(), path, kStampReadLimit);
+  Result<std::string> content = ReadUpTo(fd->handle(), path, kStampReadLimit);
   if (!content.ok()) return log.Error(content.status());
   const StampReading reading = ReadStamp(machine, *content);
   switch (reading.form) {

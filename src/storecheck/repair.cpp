@@ -30,7 +30,7 @@ class TempFile {
     const Place parent = list.Parent();
     const std::string shown_dir = DirectoryOf(list.shown);
     TempFile temp(
-        Fd(::openat(parent.dir, parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+        Fd(::openat(parent.dir(), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!temp.dir_.valid()) {
       return Status::SystemError("cannot create a temporary file in", shown_dir, errno);
     }
@@ -93,7 +93,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // name.
 Result<struct stat> Replaceable(const Place& list) {
   struct stat before;
-  if (::fstatat(list.dir, list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(list.dir(), list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT)
       return Status::Error("the list does not exist yet; the next save creates it");
     return Status::SystemError("cannot find", list.shown, errno);
@@ -107,9 +107,10 @@ Result<struct stat> Replaceable(const Place& list) {
 }
 
 // Writes the list open at `in` into `temp` as `rewriter` rewrites it.
-Status WriteRewritten(int in, const std::string& path, ListRewriter& rewriter, TempFile& temp) {
-  ProgressBegin("rewriting", path, in);
-  LineReader reader(in, path, LineReader::kBlock, ProgressAdvance);
+Status WriteRewritten(const Fd& in, const std::string& path, ListRewriter& rewriter,
+                      TempFile& temp) {
+  ProgressBegin("rewriting", path, in.get());
+  LineReader reader(in.handle(), path, LineReader::kBlock, ProgressAdvance);
   std::string out;
   auto flush = [&] {
     Status written = WriteAll(temp.fd().get(), temp.path(), out);
@@ -178,7 +179,7 @@ Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repai
   }
 
   ListRewriter rewriter(plan, path, removed);
-  if (Status written = WriteRewritten(in.get(), path, rewriter, temp); !written.ok()) {
+  if (Status written = WriteRewritten(in, path, rewriter, temp); !written.ok()) {
     return written;
   }
   if (!rewriter.changed()) return {};  // nothing to change after all
@@ -227,10 +228,13 @@ Status MendLock(const Store& store, const std::string& lock, std::vector<Repair>
   const Place place = store.Locate(lock);
   Fd fd(OpenRetrying(place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return Status::OpenError(place, errno);
-  struct stat st;
-  if (Status regular = RequireRegular(fd.get(), "cannot mend", lock, &st); !regular.ok()) {
+  if (Status regular = RequireRegular(fd.handle(), "cannot mend", lock); !regular.ok()) {
     return regular;
   }
+  // The owner and mode bits, which os::Info does not carry.
+  Result<struct stat> found_lock = StatAsFound(fd.get(), "", AT_EMPTY_PATH, "cannot mend", lock);
+  if (!found_lock.ok()) return found_lock.status();
+  const struct stat& st = *found_lock;
   const std::string dir_path = DirectoryOf(lock);
   Result<struct stat> found = FileStatus(place.Parent());
   if (!found.ok()) return Status::SystemError("cannot find", dir_path, found.status().error());
@@ -271,7 +275,7 @@ std::vector<Repair> RepairStore(const Store& store, const CheckResult& check,
   std::vector<Repair> repairs;
   for (const std::string& path : check.leftovers) {
     const Place leftover = store.Locate(path);
-    if (::unlinkat(leftover.dir, leftover.name.c_str(), 0) == 0) {
+    if (::unlinkat(leftover.dir(), leftover.name.c_str(), 0) == 0) {
       repairs.push_back({RepairAction::kRemovedLeftover, path, 0, std::nullopt,
                          "removed a temporary file left by an interrupted repair"});
     } else if (errno != ENOENT) {
