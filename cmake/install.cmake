@@ -11,16 +11,45 @@
 #   share/man/man1/            a page for each program, compressed
 #   share/doc/loomreg/         README.md, the copyright and the Debian changelog, and docs/ with
 #                              the reference pages the README links to
+#
+# A Windows build installs, for the zip that `cpack` makes of it (docs/windows.md):
+#
+#   bin/                       loomreg.exe, loomreg-check.exe (the stand-in scripts are bash
+#                              scripts, not shipped)
+#   include/loomreg/, lib/, lib/cmake/loomreg/   as above
+#   lib/pkgconfig/             the pkg-config files, naming their prefix relative to their own
+#                              place, so that the unpacked tree may lie anywhere
+#   share/doc/loomreg/         README.md, the copyright, docs/ as above, and the man pages
+#                              rendered as plain text with CR LF line ends: loomreg.txt,
+#                              loomreg-check.txt
+# Each program and library is installed once it builds for the platform.
 include(CMakePackageConfigHelpers)
 
 set(LOOMREG_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/loomreg)
 
-install(TARGETS loomreg loomreg-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The stand-ins look for loomreg beside themselves first, then on PATH.
-install(PROGRAMS scripts/loomreg-mkstore scripts/loomreg-save
-  DESTINATION ${CMAKE_INSTALL_BINDIR})
+set(LOOMREG_PROGRAMS)
+set(LOOMREG_LIBRARIES)
+foreach(program IN ITEMS loomreg loomreg-check)
+  if(TARGET ${program})
+    list(APPEND LOOMREG_PROGRAMS ${program})
+  endif()
+endforeach()
+foreach(library IN ITEMS formdata siteconfig store)
+  if(TARGET loomreg_${library})
+    list(APPEND LOOMREG_LIBRARIES ${library})
+  endif()
+endforeach()
+if(LOOMREG_PROGRAMS)
+  install(TARGETS ${LOOMREG_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(NOT WIN32)
+  # The stand-ins look for loomreg beside themselves first, then on PATH.
+  install(PROGRAMS scripts/loomreg-mkstore scripts/loomreg-save
+    DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
-install(TARGETS loomreg_formdata loomreg_siteconfig loomreg_store EXPORT loomregTargets
+list(TRANSFORM LOOMREG_LIBRARIES PREPEND loomreg_ OUTPUT_VARIABLE loomreg_library_targets)
+install(TARGETS ${loomreg_library_targets} EXPORT loomregTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/loomreg)
 # The version as C macros, beside the headers of the libraries.
@@ -51,23 +80,45 @@ set(LOOMREG_PC_DESCRIPTION_siteconfig "site configuration readers and path table
 set(LOOMREG_PC_DESCRIPTION_store "read interface of the data store")
 # The store's library reads the path table of the site-configuration library.
 set(LOOMREG_PC_REQUIRES_store "Requires: loomreg-siteconfig = ${PROJECT_VERSION}")
-foreach(library IN ITEMS formdata siteconfig store)
+# A Windows tree is unpacked from a zip wherever its user likes: its files name the prefix
+# relative to their own directory (pkg-config's pcfiledir), two levels up from lib/pkgconfig/.
+file(RELATIVE_PATH loomreg_pc_up /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" loomreg_pc_up "${loomreg_pc_up}")
+foreach(library IN LISTS LOOMREG_LIBRARIES)
   set(LOOMREG_PC_LIBRARY ${library})
   set(LOOMREG_PC_DESCRIPTION "${LOOMREG_PC_DESCRIPTION_${library}}")
   set(LOOMREG_PC_REQUIRES "${LOOMREG_PC_REQUIRES_${library}}")
   list(TRANSFORM LOOMREG_CXX_RUNTIME PREPEND -l OUTPUT_VARIABLE LOOMREG_PC_RUNTIME)
   string(JOIN " " LOOMREG_PC_RUNTIME ${LOOMREG_PC_RUNTIME})
-  set(prefix @prefix@)
-  configure_file(cmake/loomreg.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/loomreg-${library}.pc.in @ONLY)
+  if(WIN32)
+    set(prefix "\${pcfiledir}/${loomreg_pc_up}")
+    configure_file(cmake/loomreg.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/loomreg-${library}.pc @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/loomreg-${library}.pc
+      DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  else()
+    set(prefix @prefix@)
+    configure_file(cmake/loomreg.pc.in ${PROJECT_BINARY_DIR}/pkgconfig/loomreg-${library}.pc.in
+      @ONLY)
+  endif()
 endforeach()
-install(CODE "set(LOOMREG_PC_DIR \"${PROJECT_BINARY_DIR}/pkgconfig\")
-  set(LOOMREG_PC_DESTINATION \"${CMAKE_INSTALL_LIBDIR}/pkgconfig\")")
-install(SCRIPT cmake/install_pkgconfig.cmake)
+if(NOT WIN32)
+  install(CODE "set(LOOMREG_PC_DIR \"${PROJECT_BINARY_DIR}/pkgconfig\")
+    set(LOOMREG_PC_DESTINATION \"${CMAKE_INSTALL_LIBDIR}/pkgconfig\")")
+  install(SCRIPT cmake/install_pkgconfig.cmake)
+endif()
 
 # The man pages as installed: the version added to their header and footer, and compressed as
 # Debian expects, without a name or time stamp in the gzip header (-n), so that builds of one
 # commit give the same bytes.
-set(LOOMREG_MAN_PAGES loomreg loomreg-check loomreg-mkstore loomreg-save)
+# On Windows, the pages of the programs built, rendered as plain text (docs/windows.md): ASCII,
+# without overstriking or colours (groff's ASCII bullet, "+" struck over by "o", kept as "o"),
+# with CR LF line ends.
+if(WIN32)
+  set(LOOMREG_MAN_PAGES ${LOOMREG_PROGRAMS})
+  find_program(LOOMREG_GROFF groff REQUIRED)
+else()
+  set(LOOMREG_MAN_PAGES loomreg loomreg-check loomreg-mkstore loomreg-save)
+endif()
 set(loomreg_man_gz)
 foreach(page IN LISTS LOOMREG_MAN_PAGES)
   set(page_source ${PROJECT_SOURCE_DIR}/docs/${page}.1)
@@ -89,28 +140,47 @@ foreach(page IN LISTS LOOMREG_MAN_PAGES)
   if(NOT page_before STREQUAL page_text)
     file(WRITE ${page_built} "${page_text}")
   endif()
-  add_custom_command(OUTPUT ${page_built}.gz
-    COMMAND gzip -9nkf ${page_built}
-    DEPENDS ${page_built}
-    COMMENT "Compressing the man page ${page}.1"
-    VERBATIM)
-  list(APPEND loomreg_man_gz ${page_built}.gz)
+  if(WIN32)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.txt
+      COMMAND bash -c "set -o pipefail; GROFF_NO_SGR=1 \"$1\" -mandoc -Tascii -P-c -P-b -P-u \"$2\" | sed -e 's/.\\x08//g' -e 's/$/\\r/' >\"$3\"" render-man-page
+              ${LOOMREG_GROFF} ${page_built} ${PROJECT_BINARY_DIR}/man/${page}.txt
+      DEPENDS ${page_built}
+      COMMENT "Rendering the man page ${page}.1 as text"
+      VERBATIM)
+    list(APPEND loomreg_man_gz ${PROJECT_BINARY_DIR}/man/${page}.txt)
+  else()
+    add_custom_command(OUTPUT ${page_built}.gz
+      COMMAND gzip -9nkf ${page_built}
+      DEPENDS ${page_built}
+      COMMENT "Compressing the man page ${page}.1"
+      VERBATIM)
+    list(APPEND loomreg_man_gz ${page_built}.gz)
+  endif()
 endforeach()
 add_custom_target(loomreg_man_pages ALL DEPENDS ${loomreg_man_gz})
-install(FILES ${loomreg_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(WIN32)
+  install(FILES ${loomreg_man_gz} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+else()
+  install(FILES ${loomreg_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # What Debian asks of every package's documentation directory: the copyright, in the
 # machine-readable format, and the changelog, compressed like the man pages. The package is
 # made here, not by Debian: a native package, without a Debian revision in its version, whose
 # changelog lintian wants named changelog.gz (changelog.Debian.gz is for non-native packages).
-add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
-  COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > changelog.gz
-  DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
-  WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-  COMMENT "Compressing the Debian changelog")
-add_custom_target(loomreg_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
-install(FILES README.md cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
-  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The zip for Windows carries the copyright but not the Debian changelog.
+if(WIN32)
+  install(FILES README.md cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+else()
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/cmake/debian/changelog > changelog.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian/changelog
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+    COMMENT "Compressing the Debian changelog")
+  add_custom_target(loomreg_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+  install(FILES README.md cmake/debian/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 # The reference pages the README links to, with the pictures they show, so that its links
 # (docs/store.md and the like) also work in the installed copy.
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs

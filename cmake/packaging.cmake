@@ -20,6 +20,18 @@ form-data and site-configuration libraries, with C headers and a CMake package
 configuration, for the web application's own programs.
 ]=])
 set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  # For Windows servers: `cpack -G ZIP` makes loomreg-<version>-win64.zip, one folder of that
+  # name holding everything `cmake --install` installs (docs/windows.md). The programs are linked
+  # -static, so the zip needs no DLL beside them.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_SOURCE_GENERATOR ZIP)
+  set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/[.]git$" "/build/" "/out/" "/[.]cache/")
+  include(CPack)
+  return()
+endif()
 set(CPACK_GENERATOR DEB)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
