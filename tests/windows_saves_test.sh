@@ -47,7 +47,14 @@ set -e
 exe_windows=Z:${exe//\//\\}
 
 work=$(realpath -- "$(mktemp -d)")
-trap 'rm -rf -- "$work"' EXIT
+# The processes started in the background, stopped when the test ends early.
+background=()
+cleanup() {
+  if [ ${#background[@]} -gt 0 ]; then kill -- "${background[@]}" 2>/dev/null || true; fi
+  wait
+  rm -rf -- "$work"
+}
+trap cleanup EXIT
 sides=(linux windows)
 
 # --- The Windows command line -------------------------------------------------------------
@@ -124,7 +131,7 @@ run() {
   mkdir -p -- "$(dirname -- "$out")"
   set +e
   if [ "$side" = linux ]; then
-    (cd -- "$work/linux/site/$app" && exec -a "$1" "$linux_build/loomreg" "${@:2}") \
+    (cd -- "$work/$side/site/$app" && exec -a "$1" "$linux_build/loomreg" "${@:2}") \
       >"$out.stdout" 2>"$out.stderr"
     status=$?
   else
@@ -142,8 +149,9 @@ run() {
   echo "$status" >"$out.exit"
 }
 
-# A stamp's time, "Www Mmm dd hh:mm:ss yyyy", as seconds since the epoch, or nothing.
-stamp_pattern=$'^([^,]+),([A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4})\r\n$'
+# A machine's time stamp: its name, a comma, "Www Mmm dd hh:mm:ss yyyy", a line end and an
+# empty line.
+stamp_pattern=$'^([^,]+),([A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4})\r\n\r\n$'
 
 # Copies what the side's request left into $work/seen/SIDE for the comparison: the data root, each
 # application directory's TimeExec.dat and the request's results. A machine's time stamp must be
@@ -152,7 +160,7 @@ stamp_pattern=$'^([^,]+),([A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]
 # UNORDERED set, every file's lines are sorted: saves that run at once may come in either order.
 # A data root is a copy, so the one from the last request is kept to tell changed stamps.
 snapshot() {
-  local side=$1 label=$2 start=$3 end=$4 seen=$work/seen/$1 stamp name when line
+  local side=$1 label=$2 start=$3 end=$4 seen=$work/seen/$1 stamp name when line app file
   rm -rf -- "$seen"
   mkdir -p -- "$seen/apps"
   cp -a -- "$work/$side/site/kvrdata" "$seen/kvrdata"
@@ -173,7 +181,7 @@ snapshot() {
       ((when >= start - 1 && when <= end + 1)) ||
         fail "$label: $side stamped $name with ${BASH_REMATCH[2]}, outside its run ($(date -d "@$start"))"
     fi
-    printf '%s,<time>\r\n' "$name" >"$stamp"
+    printf '%s,<time>\r\n\r\n' "$name" >"$stamp"
   done
   cp -- "$work/result/$side/$label.exit" "$work/result/$side/$label.stdout" "$seen/"
   rm -rf -- "$work/before/$side"
@@ -189,7 +197,7 @@ snapshot() {
 # Compares the two sides after a request: MESSAGES is "same" (the messages are the same bytes)
 # or "count" (as many lines: they carry the system's error texts, which differ).
 compare() {
-  local label=$1 messages=$2 lines
+  local label=$1 messages=$2 lines side
   if ! diff -r "$work/seen/linux" "$work/seen/windows" >"$work/diff" 2>&1; then
     echo "FAIL: $label: the Windows run left other bytes than the Linux run (< Linux, > Windows)" >&2
     diff -ru "$work/seen/linux" "$work/seen/windows" >&2 || true
@@ -267,16 +275,22 @@ for side in "${sides[@]}"; do
   (cd -- "$work/$side/site/kvr" &&
     exec "$linux_build/loomreg-check" --hold -- bash -c ': >"$1" && sleep 4' hold "$work/held") &
   holder=$!
-  for ((i = 0; i < 100 && ! -e "$work/held"; i++)); do sleep 0.1; done
+  background=("$holder")
+  for ((i = 0; i < 100; i++)); do
+    [ ! -e "$work/held" ] || break
+    sleep 0.1
+  done
   [ -e "$work/held" ] || fail "loomreg-check --hold did not take the lock"
   cp -a -- "$data" "$work/held-store"
   start=$(date +%s)
   run "$side" at-once-1 kvr filename_arg=TW-0007 style_arg=Satin beam_arg=B1 koment_arg=one \
     machine_arg=Loom04 top_beam_arg=T upload_arg=upload-7 &
   first=$!
+  background+=("$first")
   run "$side" at-once-2 kvr2 filename_arg=TW-0008 style_arg=Twill beam_arg=B2 koment_arg=two \
     machine_arg=Loom05 top_beam_arg=T upload_arg=upload-8 &
   second=$!
+  background+=("$second")
   sleep 3
   diff -r "$work/held-store" "$data" >&2 ||
     fail "the $side saves changed the store while the lock was held"
@@ -285,6 +299,7 @@ for side in "${sides[@]}"; do
   wait $second || fail "the second save at once did not run on $side"
   end=$(date +%s)
   wait $holder || fail "loomreg-check --hold failed on $side"
+  background=()
   for app in kvr kvr2; do
     [ "$(cat "$work/$side/site/$app/TimeExec.dat")" = $'0\r' ] ||
       fail "a save at once did not succeed on $side: $app's TimeExec.dat says $(cat -A "$work/$side/site/$app/TimeExec.dat")"
