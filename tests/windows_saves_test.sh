@@ -121,26 +121,37 @@ printf 'KVR=/nostore/\r\nKVRDATA=/gone/\r\n' >"$work/linux/site/nostore/KVR_PATH
 "$linux_build/loomreg-mkstore" "$work/linux/site/kvr" >/dev/null
 cp -a -- "$work/linux" "$work/windows"
 
-# Runs one save on one side: run SIDE LABEL APP FIRST-TOKEN WORD...; the Windows side gets the
-# command line quoted from the words, or FIRST-TOKEN verbatim when RAW_FIRST is set (the words'
-# first is then what the C runtime makes of it). Exit status and output go to $work/result/.
+# Runs one save on one side: run SIDE LABEL APP WORD..., the words as the Linux program's argv
+# (the file-name word first, as argv[0]). The Windows side gets them as a command line quoted by
+# the rules above; RAW_FIRST, when set, replaces the command line's first token with its text,
+# which the C runtime must make into the first word. Exit status and output go to $work/result/.
+#
+# Now and then, on a loaded machine, Wine ends a program at once without running it. A save that
+# ran has written TimeExec.dat (its first step, even for a refused request) or says why it could
+# not ("open error"); one that left TimeExec.dat as it was and printed nothing did not run at all
+# and changed nothing, and is started again, up to three times in all.
 run() {
-  local side=$1 label=$2 app=$3 status
+  local side=$1 label=$2 app=$3 status attempt before after
   shift 3
-  local out=$work/result/$side/$label
+  local out=$work/result/$side/$label dir=$work/$side/site/$app
   mkdir -p -- "$(dirname -- "$out")"
   set +e
   if [ "$side" = linux ]; then
-    (cd -- "$work/$side/site/$app" && exec -a "$1" "$linux_build/loomreg" "${@:2}") \
-      >"$out.stdout" 2>"$out.stderr"
+    (cd -- "$dir" && exec -a "$1" "$linux_build/loomreg" "${@:2}") >"$out.stdout" 2>"$out.stderr"
     status=$?
   else
     command_line "$@"
     if [ -n "${RAW_FIRST:-}" ]; then REPLY=$RAW_FIRST${REPLY#"${REPLY%% *}"}; fi
     printf '%s\n' "$REPLY" >"$out.command-line"
-    (cd -- "$work/windows/site/$app" && exec "$wine_run" "$prefix" "$launcher" "$exe_windows" \
-      "$REPLY") >"$out.stdout" 2>"$out.stderr"
-    status=$?
+    for attempt in 1 2 3; do
+      before=$(stat -c '%y %s' -- "$dir/TimeExec.dat" 2>/dev/null)
+      (cd -- "$dir" && exec "$wine_run" "$prefix" "$launcher" "$exe_windows" "$REPLY") \
+        >"$out.stdout" 2>"$out.stderr"
+      status=$?
+      after=$(stat -c '%y %s' -- "$dir/TimeExec.dat" 2>/dev/null)
+      [ "$before" = "$after" ] && [ ! -s "$out.stdout" ] && [ ! -s "$out.stderr" ] || break
+      echo "note: $label: Wine ended the program without running it (exit $status), attempt $attempt" >&2
+    done
   fi
   set -e
   case $status in
