@@ -131,6 +131,9 @@ struct OpenOptions {
   // Opens a file of any type (but never a link refused), for a caller that judges the type
   // itself with Stat and names the action in its message.
   bool any_type = false;
+  // A file this open creates gets mode 0600 on POSIX, so that nobody else opens it before its
+  // creator gives it its mode and owner (SetMode, SetOwner). Windows: no effect.
+  bool owner_only = false;
 };
 
 // Opens the regular file `name` below `root`. Anything else fails with kNotRegular, unless
@@ -139,6 +142,15 @@ struct OpenOptions {
 // given, tells whether this call created the file.
 Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Handle& out,
                bool* created = nullptr);
+
+// Lets reads of the open file wait for data again: OpenFile opens with O_NONBLOCK, so that the
+// open of a FIFO never waits for its writer; a regular file is handed on without it. Windows
+// opens without any such flag: it passes there.
+Error SetBlocking(const Handle& file);
+// Hands the open file over as a C runtime file descriptor, which the receiver closes with
+// close(): on POSIX a duplicate, close-on-exec, and the handle is closed; on Windows
+// _open_osfhandle takes the handle over.
+Error GiveDescriptor(Handle file, int& out);
 
 // Reads up to `size` bytes at the file's position; `got` is 0 at its end.
 Error Read(const Handle& file, char* data, std::size_t size, std::size_t& got);
@@ -161,6 +173,8 @@ Error Flush(const Handle& file);
 // Flushes directory `name` below `root`, making entries created or renamed in it durable.
 // Windows keeps directory entries durable itself and has no such call: it passes there.
 Error FlushDirectory(const Root& root, std::string_view name);
+// Flushes file `name` below `root` (of any type, a link never followed) to stable storage.
+Error FlushFile(const Root& root, std::string_view name);
 
 // Writes `data` to `temporary` below `root`, flushes it and renames it over `name`: a reader
 // sees the old content or the new, never a mixture. `temporary` is removed when that fails.
@@ -187,22 +201,61 @@ Error Remove(const Root& root, std::string_view name);
 // Creates directory `name`.
 Error MakeDirectory(const Root& root, std::string_view name);
 
-enum class Type { kRegular, kDirectory, kLink, kOther };
+// kDevice: a character or block device; kOther: a type the system has and these do not name.
+enum class Type { kRegular, kDirectory, kLink, kFifo, kDevice, kSocket, kOther };
+
+// A user or group ID; kNoId where the system has none (Windows: owners and modes do not apply).
+using Id = std::int64_t;
+inline constexpr Id kNoId = -1;
 
 // What a file is and which file it is: two names with equal `volume` and `id` are one file.
 struct Info {
   Type type = Type::kOther;
   std::uint64_t size = 0;
-  std::uint64_t volume = 0;   // st_dev, or the volume's serial number
-  std::uint64_t id = 0;       // st_ino, or the file index
-  std::int64_t modified = 0;  // seconds since 1970
+  std::uint64_t volume = 0;         // st_dev, or the volume's serial number
+  std::uint64_t id = 0;             // st_ino, or the file index
+  std::int64_t modified = 0;        // seconds since 1970
+  std::int32_t modified_ns = 0;     // and nanoseconds within that second
+  std::uint32_t mode = 0;           // permission bits (07777); 0 on Windows
+  std::uint64_t links = 1;          // hard links to the file
+  Id owner = kNoId, group = kNoId;  // st_uid and st_gid; kNoId on Windows
 };
 // The open file's own status. On Linux, from the attributes the kernel holds (statx with
 // AT_STATX_DONT_SYNC): for a file just opened, those its lookup brought, so that a network file
 // system that revalidates every lookup is not asked a second time.
 Error Stat(const Handle& file, Info& out);
-// The entry `name` below `root` itself: a link is reported as kLink, never followed.
-Error StatAt(const Root& root, std::string_view name, Info& out);
+// Where StatAt takes the attributes from: asked afresh, or on Linux as the lookup of the name
+// brought them (AT_STATX_DONT_SYNC), so that a network file system that revalidates every lookup
+// (GlusterFS with attribute-timeout=0) is not asked a second time.
+enum class Attributes { kFresh, kAsFound };
+// The entry `name` below `root`: with Links::kRefuse the entry itself, a link reported as kLink
+// and never followed; with Links::kFollow what it names.
+Error StatAt(const Root& root, std::string_view name, Info& out, Links links = Links::kRefuse,
+             Attributes attributes = Attributes::kFresh);
+
+// Gives the open file permission bits `mode` (07777). Windows: the file keeps the access its
+// directory's ACL gives it, and this passes.
+Error SetMode(const Handle& file, std::uint32_t mode);
+// Gives the open file owner `owner` and group `group`; kNoId leaves either as it is. Windows:
+// passes, as above.
+Error SetOwner(const Handle& file, Id owner, Id group);
+// The process's effective user and group IDs; kNoId on Windows.
+Id EffectiveUser();
+Id EffectiveGroup();
+// Whether user `user`, with the groups the user database gives it, may open a file of status
+// `file` for reading and writing by its permission bits. Root always may; on Windows, where
+// modes do not apply, anyone may.
+bool MayOpenForWriting(Id user, const Info& file);
+// The user's or group's name, or its number where the name is unknown.
+std::string UserName(Id user);
+std::string GroupName(Id group);
+// The process's umask, read without changing it for good; 0 on Windows.
+std::uint32_t CurrentUmask();
+
+// The seam's Error for a C library errno value: its kind and strerror text.
+Error FromErrno(int err);
+// The system's text for its own error `code` (Error::code).
+std::string ErrorText(int code);
 
 struct Entry {
   std::string name;

@@ -1,7 +1,9 @@
 // The seam on POSIX systems (Linux first: renameat2 and open-file-description locks).
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/magic.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -63,19 +65,46 @@ Type TypeOf(mode_t mode) {
   if (S_ISREG(mode)) return Type::kRegular;
   if (S_ISDIR(mode)) return Type::kDirectory;
   if (S_ISLNK(mode)) return Type::kLink;
+  if (S_ISFIFO(mode)) return Type::kFifo;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return Type::kDevice;
+  if (S_ISSOCK(mode)) return Type::kSocket;
   return Type::kOther;
 }
 
 Info InfoOf(const struct stat& st) {
-  return {TypeOf(st.st_mode), static_cast<std::uint64_t>(st.st_size),
-          static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-          static_cast<std::int64_t>(st.st_mtime)};
+  Info info;
+  info.type = TypeOf(st.st_mode);
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.volume = static_cast<std::uint64_t>(st.st_dev);
+  info.id = static_cast<std::uint64_t>(st.st_ino);
+  info.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  info.modified_ns = static_cast<std::int32_t>(st.st_mtim.tv_nsec);
+  info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  info.links = static_cast<std::uint64_t>(st.st_nlink);
+  info.owner = static_cast<Id>(st.st_uid);
+  info.group = static_cast<Id>(st.st_gid);
+  return info;
 }
 
-int OpenRetrying(int dir, const std::string& name, int flags) {
+Info InfoOf(const struct statx& found) {
+  Info info;
+  info.type = TypeOf(found.stx_mode);
+  info.size = found.stx_size;
+  info.volume = static_cast<std::uint64_t>(makedev(found.stx_dev_major, found.stx_dev_minor));
+  info.id = found.stx_ino;
+  info.modified = static_cast<std::int64_t>(found.stx_mtime.tv_sec);
+  info.modified_ns = static_cast<std::int32_t>(found.stx_mtime.tv_nsec);
+  info.mode = static_cast<std::uint32_t>(found.stx_mode & 07777);
+  info.links = found.stx_nlink;
+  info.owner = static_cast<Id>(found.stx_uid);
+  info.group = static_cast<Id>(found.stx_gid);
+  return info;
+}
+
+int OpenRetrying(int dir, const std::string& name, int flags, mode_t mode = 0666) {
   int fd;
   do {
-    fd = ::openat(dir, name.c_str(), flags, 0666);
+    fd = ::openat(dir, name.c_str(), flags, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -136,8 +165,9 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
   const std::string path(name);
   bool made = false;
   int fd = -1;
+  const mode_t new_mode = options.owner_only ? 0600 : 0666;
   if (options.create == Create::kNew) {
-    fd = OpenRetrying(dir, path, flags | O_CREAT | O_EXCL);
+    fd = OpenRetrying(dir, path, flags | O_CREAT | O_EXCL, new_mode);
     made = fd >= 0;
   } else {
     // Without O_CREAT first, then O_CREAT | O_EXCL, so that `created` is exact even when
@@ -145,7 +175,7 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
     for (;;) {
       fd = OpenRetrying(dir, path, flags);
       if (fd >= 0 || errno != ENOENT || options.create == Create::kNo) break;
-      fd = OpenRetrying(dir, path, flags | O_CREAT | O_EXCL);
+      fd = OpenRetrying(dir, path, flags | O_CREAT | O_EXCL, new_mode);
       if (fd >= 0 || errno != EEXIST) {
         made = fd >= 0;
         break;
@@ -173,6 +203,19 @@ Error OpenFile(const Root& root, std::string_view name, OpenOptions options, Han
   if (!S_ISREG(st.st_mode)) return Fail(Kind::kNotRegular, "not a regular file");
   out = std::move(file);
   if (created != nullptr) *created = made;
+  return {};
+}
+
+Error SetBlocking(const Handle& file) {
+  const int flags = ::fcntl(FdOf(file), F_GETFL);
+  if (flags < 0) return Fail(errno);
+  if (::fcntl(FdOf(file), F_SETFL, flags & ~O_NONBLOCK) != 0) return Fail(errno);
+  return {};
+}
+
+Error GiveDescriptor(Handle file, int& out) {
+  out = ::fcntl(FdOf(file), F_DUPFD_CLOEXEC, 0);
+  if (out < 0) return Fail(errno);
   return {};
 }
 
@@ -244,6 +287,14 @@ Error FlushDirectory(const Root& root, std::string_view name) {
   return dir.Close();
 }
 
+Error FlushFile(const Root& root, std::string_view name) {
+  Handle file(OpenRetrying(RootAccess::Dir(root), std::string(name),
+                           O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (!file.valid()) return Fail(errno);
+  if (Error flushed = Flush(file); !flushed.ok()) return flushed;
+  return file.Close();
+}
+
 Error Remove(const Root& root, std::string_view name) {
   if (::unlinkat(RootAccess::Dir(root), std::string(name).c_str(), 0) != 0) return Fail(errno);
   return {};
@@ -307,7 +358,9 @@ Error Move(const Root& from_root, std::string_view from, const Root& to_root, st
   // Without hard links and without the no-replace rename, the link's error is the one
   // reported, as when the rename goes first.
   const int link_error = errno;
-  if (link_error != EPERM && link_error != ENOSYS && link_error != EOPNOTSUPP) {
+  // EMLINK: the file has as many links as its file system allows.
+  if (link_error != EPERM && link_error != ENOSYS && link_error != EOPNOTSUPP &&
+      link_error != EMLINK) {
     return Fail(link_error);
   }
   if (rename()) return {};
@@ -325,9 +378,7 @@ bool PrefersLinkFirst(const Root& dir, std::uint64_t volume) {
 Error Stat(const Handle& file, Info& out) {
   struct statx found;
   if (::statx(FdOf(file), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) == 0) {
-    out = {TypeOf(found.stx_mode), found.stx_size,
-           static_cast<std::uint64_t>(makedev(found.stx_dev_major, found.stx_dev_minor)),
-           found.stx_ino, static_cast<std::int64_t>(found.stx_mtime.tv_sec)};
+    out = InfoOf(found);
     return {};
   }
   if (errno != ENOSYS) return Fail(errno);
@@ -337,14 +388,84 @@ Error Stat(const Handle& file, Info& out) {
   return {};
 }
 
-Error StatAt(const Root& root, std::string_view name, Info& out) {
-  struct stat st;
-  if (::fstatat(RootAccess::Dir(root), std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return Fail(errno);
+Error StatAt(const Root& root, std::string_view name, Info& out, Links links,
+             Attributes attributes) {
+  const int dir = RootAccess::Dir(root);
+  const std::string path(name);
+  const int flags = links == Links::kRefuse ? AT_SYMLINK_NOFOLLOW : 0;
+  if (attributes == Attributes::kAsFound) {
+    struct statx found;
+    if (::statx(dir, path.c_str(), flags | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) == 0) {
+      out = InfoOf(found);
+      return {};
+    }
+    if (errno != ENOSYS) return Fail(errno);
   }
+  struct stat st;
+  if (::fstatat(dir, path.c_str(), &st, flags) != 0) return Fail(errno);
   out = InfoOf(st);
   return {};
 }
+
+Error SetMode(const Handle& file, std::uint32_t mode) {
+  if (::fchmod(FdOf(file), static_cast<mode_t>(mode & 07777)) != 0) return Fail(errno);
+  return {};
+}
+
+Error SetOwner(const Handle& file, Id owner, Id group) {
+  if (::fchown(FdOf(file), owner == kNoId ? static_cast<uid_t>(-1) : static_cast<uid_t>(owner),
+               group == kNoId ? static_cast<gid_t>(-1) : static_cast<gid_t>(group)) != 0) {
+    return Fail(errno);
+  }
+  return {};
+}
+
+Id EffectiveUser() { return ::geteuid(); }
+
+Id EffectiveGroup() { return ::getegid(); }
+
+bool MayOpenForWriting(Id user, const Info& file) {
+  if (user == 0) return true;
+  constexpr std::uint32_t kOwner = S_IRUSR | S_IWUSR, kGroup = S_IRGRP | S_IWGRP,
+                          kOthers = S_IROTH | S_IWOTH;
+  if (file.owner == user) return (file.mode & kOwner) == kOwner;
+  bool member = false;
+  if (const struct passwd* pw = ::getpwuid(static_cast<uid_t>(user))) {
+    const std::string name = pw->pw_name;
+    const gid_t primary = pw->pw_gid;
+    member = primary == file.group;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    while (!member && ::getgrouplist(name.c_str(), primary, groups.data(), &count) < 0) {
+      groups.resize(static_cast<std::size_t>(count));
+    }
+    for (int i = 0; !member && i < count; ++i) {
+      member = groups[static_cast<std::size_t>(i)] == file.group;
+    }
+  }
+  if (member) return (file.mode & kGroup) == kGroup;
+  return (file.mode & kOthers) == kOthers;
+}
+
+std::string UserName(Id user) {
+  if (const struct passwd* pw = ::getpwuid(static_cast<uid_t>(user))) return pw->pw_name;
+  return std::to_string(user);
+}
+
+std::string GroupName(Id group) {
+  if (const struct group* gr = ::getgrgid(static_cast<gid_t>(group))) return gr->gr_name;
+  return std::to_string(group);
+}
+
+std::uint32_t CurrentUmask() {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return static_cast<std::uint32_t>(mask);
+}
+
+Error FromErrno(int err) { return Fail(err); }
+
+std::string ErrorText(int code) { return std::strerror(code); }
 
 Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
   const int dir = RootAccess::Dir(root);
@@ -368,10 +489,13 @@ Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>&
     }
     std::string_view entry_name = entry->d_name;
     if (entry_name == "." || entry_name == "..") continue;
-    Type type = entry->d_type == DT_REG   ? Type::kRegular
-                : entry->d_type == DT_DIR ? Type::kDirectory
-                : entry->d_type == DT_LNK ? Type::kLink
-                                          : Type::kOther;
+    Type type = entry->d_type == DT_REG                              ? Type::kRegular
+                : entry->d_type == DT_DIR                            ? Type::kDirectory
+                : entry->d_type == DT_LNK                            ? Type::kLink
+                : entry->d_type == DT_FIFO                           ? Type::kFifo
+                : entry->d_type == DT_CHR || entry->d_type == DT_BLK ? Type::kDevice
+                : entry->d_type == DT_SOCK                           ? Type::kSocket
+                                                                     : Type::kOther;
     struct stat st;
     if (entry->d_type == DT_UNKNOWN &&
         ::fstatat(::dirfd(stream), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {

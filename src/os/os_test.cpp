@@ -1,7 +1,15 @@
 #include "os.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -179,6 +187,85 @@ TEST_F(OsTest, NamesPastTheOldPathLimit) {
   EXPECT_TRUE(FlushDirectory(root_, dir).ok());
   EXPECT_TRUE(Remove(root_, dir + "g").ok());
   EXPECT_EQ(StatAt(root_, dir + "g", moved).kind, Kind::kNotFound);
+}
+
+// What callers read from a file's status, against std::filesystem as the reference: the time to
+// the system's step, hard links, permission bits and owner where they apply, and the types
+// that a store must never read.
+TEST_F(OsTest, StatReportsTimeLinksModeAndType) {
+  Put("file", "12345");
+  // In 100 ns steps, which both systems keep, and with some of them past the second.
+  using Steps = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
+  const fs::file_time_type when =
+      std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) -
+      std::chrono::hours(30) + Steps(1234567);
+  const auto since_1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      fs::file_time_type::clock::to_sys(when).time_since_epoch());
+#ifdef _WIN32
+  {
+    // MinGW's std::filesystem sets whole seconds only: the system's own call sets the steps.
+    Handle file = Open("file", Access::kReadWrite);
+    ULARGE_INTEGER steps;
+    steps.QuadPart = static_cast<ULONGLONG>(since_1970.count() / 100) + 116444736000000000ull;
+    FILETIME time{steps.LowPart, steps.HighPart};
+    ASSERT_TRUE(::SetFileTime(reinterpret_cast<HANDLE>(file.get()), nullptr, nullptr, &time));
+  }
+#else
+  fs::last_write_time(dir_ / "file", when);
+#endif
+  fs::create_hard_link(dir_ / "file", dir_ / "second");
+  Info info;
+  ASSERT_TRUE(StatAt(root_, "file", info).ok());
+  EXPECT_EQ(info.type, Type::kRegular);
+  EXPECT_EQ(info.size, 5u);
+  EXPECT_EQ(info.links, 2u);
+  EXPECT_EQ(info.modified * 1000000000 + info.modified_ns, since_1970.count());
+  Info found;
+  ASSERT_TRUE(StatAt(root_, "file", found, Links::kRefuse, Attributes::kAsFound).ok());
+  EXPECT_EQ(std::tuple(found.id, found.modified_ns, found.links),
+            std::tuple(info.id, info.modified_ns, info.links));
+
+  Handle file = Open("file", Access::kReadWrite);
+  Error moded = SetMode(file, 0640);
+  EXPECT_TRUE(moded.ok()) << moded.text;
+  EXPECT_TRUE(SetOwner(file, kNoId, kNoId).ok());
+  ASSERT_TRUE(Stat(file, info).ok());
+#ifdef _WIN32
+  // Owners and modes do not apply: nothing is reported, and anyone may write.
+  EXPECT_EQ(std::tuple(info.mode, info.owner, info.group), std::tuple(0u, kNoId, kNoId));
+  EXPECT_TRUE(MayOpenForWriting(EffectiveUser(), info));
+#else
+  EXPECT_EQ(info.mode, 0640u);
+  EXPECT_EQ(static_cast<unsigned>(fs::status(dir_ / "file").permissions()), 0640u);
+  EXPECT_EQ(std::pair(info.owner, info.group), std::pair(EffectiveUser(), EffectiveGroup()));
+  // Owner read and write is what the owner needs; others need their own bits, root nothing.
+  EXPECT_TRUE(MayOpenForWriting(info.owner, info));
+  EXPECT_TRUE(MayOpenForWriting(0, Info{.mode = 0}));
+  EXPECT_FALSE(MayOpenForWriting(
+      info.owner + 12345, Info{.mode = 0664, .owner = info.owner, .group = info.group + 12345}));
+  EXPECT_TRUE(MayOpenForWriting(
+      info.owner + 12345, Info{.mode = 0606, .owner = info.owner, .group = info.group + 12345}));
+  EXPECT_EQ(UserName(0), "root");
+  EXPECT_EQ(GroupName(0), "root");
+  EXPECT_EQ(UserName(987654), "987654");
+
+  ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0666), 0);
+  ASSERT_TRUE(StatAt(root_, "fifo", info).ok());
+  EXPECT_EQ(info.type, Type::kFifo);
+  ASSERT_TRUE(StatAt(Root(), "/dev/null", info).ok());
+  EXPECT_EQ(info.type, Type::kDevice);
+  fs::create_symlink("file", dir_ / "link");
+  ASSERT_TRUE(StatAt(root_, "link", info).ok());
+  EXPECT_EQ(info.type, Type::kLink);
+  ASSERT_TRUE(StatAt(root_, "link", info, Links::kFollow).ok());
+  EXPECT_EQ(std::pair(info.type, info.size), std::pair(Type::kRegular, std::uint64_t{5}));
+  std::vector<Entry> entries;
+  ASSERT_TRUE(ListDirectory(root_, "", entries).ok());
+  auto fifo = std::find_if(entries.begin(), entries.end(),
+                           [](const Entry& entry) { return entry.name == "fifo"; });
+  ASSERT_NE(fifo, entries.end());
+  EXPECT_EQ(fifo->type, Type::kFifo);
+#endif
 }
 
 }  // namespace

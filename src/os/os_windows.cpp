@@ -277,6 +277,15 @@ Error WriteWith(const Handle& file, OVERLAPPED* at, std::string_view data, std::
 
 }  // namespace
 
+Error SetBlocking(const Handle&) { return {}; }
+
+Error GiveDescriptor(Handle file, int& out) {
+  out = ::_open_osfhandle(file.get(), _O_RDONLY | _O_BINARY);
+  if (out < 0) return {Kind::kOther, errno, std::strerror(errno)};
+  (void)file.Release();  // now the descriptor's, closed with it
+  return {};
+}
+
 Error Read(const Handle& file, char* data, std::size_t size, std::size_t& got) {
   return ReadWith(file, nullptr, data, size, got);
 }
@@ -318,6 +327,22 @@ Error FlushDirectory(const Root& root, std::string_view name) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_DIRECTORY);
   return {};
+}
+
+Error FlushFile(const Root& root, std::string_view name) {
+  HANDLE file = ::CreateFileW(FullPath(root, name).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  Handle opened = Own(file);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file, &info)) return LastError();
+  // A directory's entries are durable already; a reparse point is never followed.
+  if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return opened.Close();
+  }
+  if (Error flushed = Flush(opened); !flushed.ok()) return flushed;
+  return opened.Close();
 }
 
 Error Remove(const Root& root, std::string_view name) {
@@ -369,11 +394,16 @@ Info InfoOf(const BY_HANDLE_FILE_INFORMATION& info) {
   written.HighPart = info.ftLastWriteTime.dwHighDateTime;
   // FILETIME counts 100 ns steps from 1601.
   constexpr std::uint64_t kFrom1601 = 116444736000000000ull;
-  return {TypeOf(info.dwFileAttributes),
-          (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
-          info.dwVolumeSerialNumber,
-          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-          static_cast<std::int64_t>((written.QuadPart - kFrom1601) / 10000000u)};
+  const std::int64_t since_1970 = static_cast<std::int64_t>(written.QuadPart - kFrom1601);
+  Info out;
+  out.type = TypeOf(info.dwFileAttributes);
+  out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  out.volume = info.dwVolumeSerialNumber;
+  out.id = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  out.modified = since_1970 / 10000000;
+  out.modified_ns = static_cast<std::int32_t>(since_1970 % 10000000 * 100);
+  out.links = info.nNumberOfLinks;
+  return out;
 }
 
 }  // namespace
@@ -382,18 +412,71 @@ Error Stat(const Handle& file, Info& out) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(HandleOf(file), &info)) return LastError();
   out = InfoOf(info);
-  if (::GetFileType(HandleOf(file)) != FILE_TYPE_DISK) out.type = Type::kOther;
+  switch (::GetFileType(HandleOf(file))) {
+    case FILE_TYPE_DISK:
+      break;
+    case FILE_TYPE_PIPE:
+      out.type = Type::kFifo;
+      break;
+    case FILE_TYPE_CHAR:
+      out.type = Type::kDevice;
+      break;
+    default:
+      out.type = Type::kOther;
+      break;
+  }
   return {};
 }
 
-Error StatAt(const Root& root, std::string_view name, Info& out) {
+Error StatAt(const Root& root, std::string_view name, Info& out, Links links, Attributes) {
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+  if (links == Links::kRefuse) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE file = ::CreateFileW(FullPath(root, name).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
-                              nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                              nullptr, OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return LastError();
   Handle opened = Own(file);
   return Stat(opened, out);
 }
+
+// Owners and permission bits do not apply: a file takes the access its directory's ACL gives.
+Error SetMode(const Handle&, std::uint32_t) { return {}; }
+
+Error SetOwner(const Handle&, Id, Id) { return {}; }
+
+Id EffectiveUser() { return kNoId; }
+
+Id EffectiveGroup() { return kNoId; }
+
+bool MayOpenForWriting(Id, const Info&) { return true; }
+
+std::string UserName(Id user) { return std::to_string(user); }
+
+std::string GroupName(Id group) { return std::to_string(group); }
+
+std::uint32_t CurrentUmask() { return 0; }
+
+Error FromErrno(int err) {
+  Kind kind = Kind::kOther;
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      kind = Kind::kNotFound;
+      break;
+    case EEXIST:
+      kind = Kind::kExists;
+      break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      kind = Kind::kAccess;
+      break;
+    default:
+      break;
+  }
+  return {kind, err, std::strerror(err)};
+}
+
+std::string ErrorText(int code) { return MessageText(static_cast<DWORD>(code)); }
 
 Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
   std::wstring pattern = FullPath(root, name.empty() ? "." : name);

@@ -1,6 +1,5 @@
 #include "catalog.h"
 
-#include <cerrno>
 #include <optional>
 #include <string>
 
@@ -69,7 +68,7 @@ Status AddIfAbsent(const Place& list, std::string_view name) {
     if (!scanned.ok()) return scanned.status();
     if (scanned->found) return {};
     opened->fd.Reset();
-  } else if (opened.status().error() != ENOENT) {
+  } else if (opened.status().kind() != os::Kind::kNotFound) {
     // Only a list that does not exist is empty: appending to one that cannot be read would
     // list the name again at every save.
     return opened.status();

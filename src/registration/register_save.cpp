@@ -1,11 +1,5 @@
 #include "register_save.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <ctime>
 #include <string>
 
@@ -68,11 +62,9 @@ Result<StyleDirectory> OpenStyleDirectory(const Place& dir) {
   }
   const os::Error opened = open(style);
   if (opened.ok()) return style;
-  struct stat st;
-  if (::fstatat(dir.dir(), dir.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      !S_ISDIR(st.st_mode)) {
+  if (Result<os::Info> st = LinkStatus(dir); st.ok() && st->type != os::Type::kDirectory) {
     return Status::Error("cannot store into " + dir.shown + ": " +
-                         std::string(FileTypeText(st.st_mode)) + ", not a directory");
+                         std::string(FileTypeText(st->type)) + ", not a directory");
   }
   return Status::SystemError("cannot open directory", dir.shown, opened);
 }
@@ -140,25 +132,23 @@ Status StoreUpload(const SavePaths& paths, const SaveDirectories& values, const 
     return style->created ? values.SyncParentOf(paths.upload) : Status();
   };
 
-  Result<struct stat> found = StatAsFound(paths.upload.dir(), paths.upload.name.c_str(),
-                                          AT_SYMLINK_NOFOLLOW, "cannot store", paths.upload.shown);
+  Result<os::Info> found = StatAsFound(paths.upload, "cannot store");
   if (!found.ok()) {
-    if (found.status().error() != ENOENT) return found.status();
+    if (found.status().kind() != os::Kind::kNotFound) return found.status();
     warnings.push_back("upload not stored as " + QuoteForMessage(paths.stored.shown) +
                        ": there is no upload " + QuoteForMessage(paths.upload.shown));
     return keep_new_style();
   }
-  const struct stat& st = *found;
-  if (!S_ISREG(st.st_mode)) {
+  const os::Info& st = *found;
+  if (st.type != os::Type::kRegular) {
     return Status::Error("cannot store " + paths.upload.shown + ": " +
-                         std::string(FileTypeText(st.st_mode)) + ", not a regular file");
+                         std::string(FileTypeText(st.type)) + ", not a regular file");
   }
   const Place stored{&style->dir, file, paths.stored.shown};
-  Status moved = os::PrefersLinkFirst(style->dir, static_cast<std::uint64_t>(st.st_dev))
-                     ? MoveLinkFirst(paths.upload, stored)
-                     : MoveNoReplace(paths.upload, stored);
+  Status moved = os::PrefersLinkFirst(style->dir, st.volume) ? MoveLinkFirst(paths.upload, stored)
+                                                             : MoveNoReplace(paths.upload, stored);
   if (!moved.ok()) {
-    if (moved.error() != EEXIST) return moved;
+    if (moved.kind() != os::Kind::kExists) return moved;
     warnings.push_back("upload not stored: " + QuoteForMessage(file) + " is already stored as " +
                        QuoteForMessage(paths.stored.shown) + "; the upload stays as " +
                        QuoteForMessage(paths.upload.shown));

@@ -1,22 +1,9 @@
 #include "file_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 namespace loomreg {
 
 Status Status::SystemError(std::string_view action, std::string_view path, int err) {
-  std::string message(action);
-  message += ' ';
-  message += path;
-  message += ": ";
-  message += std::strerror(err);
-  return Status(std::move(message), err);
+  return SystemError(action, path, os::FromErrno(err));
 }
 
 Status Status::SystemError(std::string_view action, std::string_view path,
@@ -26,7 +13,7 @@ Status Status::SystemError(std::string_view action, std::string_view path,
   message += path;
   message += ": ";
   message += failure.text;
-  return Status(std::move(message), failure.code);
+  return Status(std::move(message), failure);
 }
 
 const os::Root& Place::directory() const {
@@ -50,17 +37,18 @@ Place Place::Child(std::string_view child) const {
 }
 
 Status Status::OpenError(const Place& place, int err) {
-  struct stat st;
-  if (err == ELOOP && ::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISLNK(st.st_mode)) {
-    return Status("cannot open " + place.shown + ": a symbolic link, never followed", err);
+  os::Error failure = os::FromErrno(err);
+  os::Info info;
+  if (failure.kind == os::Kind::kLink && os::StatAt(place.directory(), place.name, info).ok() &&
+      info.type == os::Type::kLink) {
+    failure.text = "a symbolic link, never followed";
   }
-  return SystemError("cannot open", place.shown, err);
+  return OpenError(place, failure);
 }
 
 Status Status::OpenError(const Place& place, const os::Error& failure) {
   if (failure.kind == os::Kind::kLink) {
-    return Status("cannot open " + place.shown + ": " + failure.text, failure.code);
+    return Status("cannot open " + place.shown + ": " + failure.text, failure);
   }
   return SystemError("cannot open", place.shown, failure);
 }
@@ -70,14 +58,6 @@ Status Fd::Close(std::string_view action, std::string_view path) {
     return Status::SystemError(action, path, closed);
   }
   return {};
-}
-
-int OpenRetrying(const Place& place, int flags) {
-  int fd;
-  do {
-    fd = ::openat(place.dir(), place.name.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
 }
 
 Result<OpenedFile> OpenFile(const Place& place, OpenMode mode) {
@@ -142,58 +122,50 @@ Status WriteOnce(const os::Handle& file, std::string_view path, std::string_view
   return failed;
 }
 
-Result<struct stat> LinkStatus(const Place& place) {
-  struct stat st;
-  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return Status::SystemError("cannot look at", place.shown, errno);
+namespace {
+
+Result<os::Info> StatusOf(const Place& place, std::string_view action, os::Links links,
+                          os::Attributes attributes) {
+  os::Info info;
+  if (os::Error error = os::StatAt(place.directory(), place.name, info, links, attributes);
+      !error.ok()) {
+    return Status::SystemError(action, place.shown, error);
   }
-  return st;
+  return info;
 }
 
-Result<struct stat> FileStatus(const Place& place) {
-  struct stat st;
-  if (::fstatat(place.dir(), place.name.c_str(), &st, 0) != 0) {
-    return Status::SystemError("cannot look at", place.shown, errno);
-  }
-  return st;
+}  // namespace
+
+Result<os::Info> LinkStatus(const Place& place) {
+  return StatusOf(place, "cannot look at", os::Links::kRefuse, os::Attributes::kFresh);
 }
 
-std::string_view FileTypeText(mode_t mode) {
-  if (S_ISREG(mode)) return "a regular file";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
+Result<os::Info> FileStatus(const Place& place) {
+  return StatusOf(place, "cannot look at", os::Links::kFollow, os::Attributes::kFresh);
+}
+
+std::string_view FileTypeText(os::Type type) {
+  switch (type) {
+    case os::Type::kRegular:
+      return "a regular file";
+    case os::Type::kLink:
+      return "a symbolic link";
+    case os::Type::kDirectory:
+      return "a directory";
+    case os::Type::kFifo:
+      return "a FIFO";
+    case os::Type::kDevice:
+      return "a device";
+    case os::Type::kSocket:
+      return "a socket";
+    case os::Type::kOther:
+      break;
+  }
   return "of an unknown type";
 }
 
-Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::string_view action,
-                                std::string_view path) {
-  struct stat result = {};
-  struct stat* st = &result;
-  struct statx found;
-  if (::statx(dir, name, flags | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) != 0) {
-    if (errno != ENOSYS) return Status::SystemError(action, path, errno);
-    if (::fstatat(dir, name, st, flags & ~AT_STATX_SYNC_TYPE) != 0) {
-      return Status::SystemError(action, path, errno);
-    }
-    return result;
-  }
-  st->st_dev = makedev(found.stx_dev_major, found.stx_dev_minor);
-  st->st_ino = found.stx_ino;
-  st->st_mode = found.stx_mode;
-  st->st_nlink = found.stx_nlink;
-  st->st_uid = found.stx_uid;
-  st->st_gid = found.stx_gid;
-  st->st_rdev = makedev(found.stx_rdev_major, found.stx_rdev_minor);
-  st->st_size = static_cast<off_t>(found.stx_size);
-  st->st_blksize = static_cast<blksize_t>(found.stx_blksize);
-  st->st_blocks = static_cast<blkcnt_t>(found.stx_blocks);
-  st->st_atim = {found.stx_atime.tv_sec, found.stx_atime.tv_nsec};
-  st->st_mtim = {found.stx_mtime.tv_sec, found.stx_mtime.tv_nsec};
-  st->st_ctim = {found.stx_ctime.tv_sec, found.stx_ctime.tv_nsec};
-  return result;
+Result<os::Info> StatAsFound(const Place& place, std::string_view action) {
+  return StatusOf(place, action, os::Links::kRefuse, os::Attributes::kAsFound);
 }
 
 Status RequireRegular(const os::Handle& file, std::string_view action, std::string_view path,
@@ -204,7 +176,8 @@ Status RequireRegular(const os::Handle& file, std::string_view action, std::stri
   }
   if (info != nullptr) *info = found;
   if (found.type != os::Type::kRegular) {
-    return Status::Error(std::string(action) + " " + std::string(path) + ": not a regular file");
+    return Status::Error(std::string(action) + " " + std::string(path) + ": not a regular file",
+                         os::Kind::kNotRegular);
   }
   return {};
 }
@@ -225,20 +198,20 @@ Status SyncFd(const os::Handle& file, std::string_view path) {
 }
 
 Status SyncPlace(const Place& place) {
-  Fd fd(OpenRetrying(place, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (!fd.valid()) return Status::SystemError("cannot flush", place.shown, errno);
-  if (Status status = SyncFd(fd.handle(), place.shown); !status.ok()) return status;
-  return fd.Close("cannot flush", place.shown);
+  if (os::Error error = os::FlushFile(place.directory(), place.name); !error.ok()) {
+    return Status::SystemError("cannot flush", place.shown, error);
+  }
+  return {};
 }
 
 Status SyncParentDirectory(const Place& place) {
   // The directories of the path table may be symbolic links, which are followed as the path
   // to a file follows them.
   Place parent = place.Parent();
-  Fd fd(OpenRetrying(parent, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY));
-  if (!fd.valid()) return Status::SystemError("cannot flush", parent.shown, errno);
-  if (Status status = SyncFd(fd.handle(), parent.shown); !status.ok()) return status;
-  return fd.Close("cannot flush", parent.shown);
+  if (os::Error error = os::FlushDirectory(parent.directory(), parent.name); !error.ok()) {
+    return Status::SystemError("cannot flush", parent.shown, error);
+  }
+  return {};
 }
 
 namespace {

@@ -1,12 +1,8 @@
-// Thin RAII layer over the POSIX calls the catalogue operations need. Every failure carries
-// what was being done, to which file, and the system's error text.
+// Thin RAII layer over the operating system's calls (the seam of os.h) that the catalogue
+// operations need. Every failure carries what was being done, to which file, and the system's
+// error text.
 #ifndef LOOMREG_STORE_FILE_IO_H
 #define LOOMREG_STORE_FILE_IO_H
-
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#include <fcntl.h>
 
 #include <cstdint>
 #include <optional>
@@ -24,11 +20,14 @@ struct Place;
 class [[nodiscard]] Status {
  public:
   Status() = default;
-  static Status Error(std::string message) { return Status(std::move(message)); }
-  // A failed system call: "<action> <path>: <strerror(err)>".
+  // A failure that is not the system's; `kind` says what it means, for callers that act on it.
+  static Status Error(std::string message, os::Kind kind = os::Kind::kOther) {
+    return Status(std::move(message), os::Error{kind, 0, {}});
+  }
+  // A failed C library call: "<action> <path>: <strerror(err)>", its kind mapped from errno.
   static Status SystemError(std::string_view action, std::string_view path, int err);
-  // A failed call of the operating-system seam: "<action> <path>: <its text>", with error()
-  // the system's code.
+  // A failed call of the operating-system seam: "<action> <path>: <its text>", with kind() its
+  // kind and error() the system's code.
   static Status SystemError(std::string_view action, std::string_view path,
                             const os::Error& failure);
   // A failed open of `place`: as SystemError, but a symbolic link that O_NOFOLLOW refused is
@@ -38,17 +37,22 @@ class [[nodiscard]] Status {
   static Status OpenError(const Place& place, const os::Error& failure);
   // A wait that ran out: `message` says for what.
   static Status TimedOut(std::string message) {
-    Status status(std::move(message));
-    status.timed_out_ = true;
-    return status;
+    return Status(std::move(message), os::Error{os::Kind::kTimedOut, 0, {}});
   }
 
   bool ok() const { return message_.empty(); }
   const std::string& message() const { return message_; }
-  // The errno of a failed system call, or 0: lets a caller explain the common causes.
-  int error() const { return error_; }
+  // What the failure means (os::Kind::kNone for success): callers act on this.
+  os::Kind kind() const { return ok() ? os::Kind::kNone : failure_.kind; }
+  // The system's code of a failed call (errno, or GetLastError() on Windows), or 0: for
+  // messages only.
+  int error() const { return failure_.code; }
+  // The system's text for a failed call, empty for a failure that is not the system's.
+  const std::string& reason() const { return failure_.text; }
+  // The failure as the seam reported it: kind, code and text.
+  const os::Error& failure() const { return failure_; }
   // Whether the failure is a wait that ran out, not an error of the system.
-  bool timed_out() const { return timed_out_; }
+  bool timed_out() const { return kind() == os::Kind::kTimedOut; }
   // The same failure with `words` added to its message, to say where or what to do.
   Status With(std::string_view words) const {
     Status status = *this;
@@ -57,11 +61,10 @@ class [[nodiscard]] Status {
   }
 
  private:
-  explicit Status(std::string message, int error = 0)
-      : message_(std::move(message)), error_(error) {}
+  Status(std::string message, os::Error failure)
+      : message_(std::move(message)), failure_(std::move(failure)) {}
   std::string message_;
-  int error_ = 0;
-  bool timed_out_ = false;
+  os::Error failure_;
 };
 
 // A value, or the Status that says why there is none: the result of a fallible operation that
@@ -100,31 +103,26 @@ struct Place {
   static Place FromWorkingDirectory(std::string path) { return {nullptr, path, path}; }
   // The directory below which `name` is looked up.
   const os::Root& directory() const;
-  // Its descriptor (AT_FDCWD for the working directory), for the calls not yet behind the seam.
-  int dir() const { return directory().descriptor(); }
   // The directory holding this entry.
   Place Parent() const;
   // The entry `child` inside this directory, whose name ends in '/' or is ".".
   Place Child(std::string_view child) const;
 };
 
-// An owned file descriptor (an os::Handle), closed on destruction. Close() reports a failed
-// close.
+// An open file (an os::Handle), closed on destruction. Close() reports a failed close.
 class Fd {
  public:
   Fd() = default;
-  explicit Fd(int fd) : handle_(fd) {}
   explicit Fd(os::Handle handle) : handle_(std::move(handle)) {}
 
-  int get() const { return static_cast<int>(handle_.get()); }
   const os::Handle& handle() const { return handle_; }
   bool valid() const { return handle_.valid(); }
-  // Closes the descriptor; a failed close fails as "<action> <path>: <error>".
+  // Closes the file; a failed close fails as "<action> <path>: <error>".
   Status Close(std::string_view action, std::string_view path);
-  // Closes the descriptor, where a failed close changes nothing.
+  // Closes the file, where a failed close changes nothing.
   void Reset() { (void)handle_.Close(); }
-  // Gives the descriptor up to the caller, who closes it.
-  int Release() { return static_cast<int>(handle_.Release()); }
+  // Gives the file up to the caller, who closes it (os::Handle::Release).
+  std::intptr_t Release() { return handle_.Release(); }
 
  private:
   os::Handle handle_;
@@ -141,10 +139,6 @@ enum class OpenMode {
 // Whether WriteFile makes what it wrote durable before it returns: the file's data, and the
 // directory entry of a file it created.
 enum class Durability { kDurable, kVolatile };
-
-// openat(place, flags, 0666), retried after a signal: the one open() of every store file.
-// Returns the descriptor, or -1 with errno set.
-int OpenRetrying(const Place& place, int flags);
 
 // An open file, and whether the open created it.
 struct OpenedFile {
@@ -165,19 +159,18 @@ Status WriteOnce(const os::Handle& file, std::string_view path, std::string_view
 
 // The status of `place` itself (a link is not followed), or why there is none: "cannot look at
 // PATH: <error>".
-Result<struct stat> LinkStatus(const Place& place);
+Result<os::Info> LinkStatus(const Place& place);
 // The status of what `place` names, links followed.
-Result<struct stat> FileStatus(const Place& place);
+Result<os::Info> FileStatus(const Place& place);
 
-// What kind of file `mode` is, for a message: "a symbolic link", "a directory", "a FIFO"...
-std::string_view FileTypeText(mode_t mode);
+// What kind of file `type` is, for a message: "a symbolic link", "a directory", "a FIFO"...
+std::string_view FileTypeText(os::Type type);
 
-// fstatat(dir, name, flags), from the attributes the kernel holds: for a file just opened or
-// looked up, those its lookup brought, so that a network file system that revalidates every
-// lookup (GlusterFS with attribute-timeout=0) is not asked a second time. On a local file system
-// the same as fstatat. Fails as "<action> <path>: <error>", `path` naming the file.
-Result<struct stat> StatAsFound(int dir, const char* name, int flags, std::string_view action,
-                                std::string_view path);
+// The status of `place` itself (a link is not followed) from the attributes the kernel holds:
+// for a file just opened or looked up, those its lookup brought, so that a network file system
+// that revalidates every lookup (GlusterFS with attribute-timeout=0) is not asked a second time.
+// On a local file system the same as LinkStatus. Fails as "<action> <path>: <error>".
+Result<os::Info> StatAsFound(const Place& place, std::string_view action);
 
 // Fails ("<action> <path>: not a regular file", with error() 0) unless the file open at `file`
 // is a regular file; a failed os::Stat fails with its error. Fills `info`, when given, with the

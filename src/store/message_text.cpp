@@ -26,21 +26,16 @@ std::string EscapeForLine(std::string_view text, bool escape_quotes) {
   return escaped;
 }
 
-Status WriteAll(int fd, std::string_view path, std::string_view text) {
-  // The descriptor stays the caller's: the handle borrows it for the writes only.
-  os::Handle file(fd);
-  Status status;
+Status WriteAll(const os::Handle& file, std::string_view path, std::string_view text) {
   while (!text.empty()) {
     std::size_t written = 0;
     os::Error error = os::Write(file, text, written);
     if (!error.ok() && error.kind != os::Kind::kShortWrite) {
-      status = Status::SystemError("cannot write", path, error);
-      break;
+      return Status::SystemError("cannot write", path, error);
     }
     text.remove_prefix(written);
   }
-  (void)file.Release();
-  return status;
+  return {};
 }
 
 Status WriteAll(os::Stream stream, std::string_view path, std::string_view text) {

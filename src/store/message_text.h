@@ -23,9 +23,9 @@ std::string QuoteForMessage(std::string_view text);
 // escaped too when `escape_quotes`.
 std::string EscapeForLine(std::string_view text, bool escape_quotes = false);
 
-// Writes all of `text` to `fd`, retrying after a signal and after a partial write; a failed
-// write fails as "cannot write <path>: <error>".
-Status WriteAll(int fd, std::string_view path, std::string_view text);
+// Writes all of `text` to `file`, retrying after a partial write; a failed write fails as
+// "cannot write <path>: <error>".
+Status WriteAll(const os::Handle& file, std::string_view path, std::string_view text);
 // The same for standard output or error.
 Status WriteAll(os::Stream stream, std::string_view path, std::string_view text);
 

@@ -1,32 +1,20 @@
 #include "shared_file.h"
 
-#include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <vector>
 
 #include "store_layout.h"
 
 namespace loomreg {
 
-mode_t SharedFileMode(mode_t dir_mode, mode_t umask) {
-  mode_t mode = (0666 & ~umask) | S_IRUSR | S_IWUSR;
-  if (dir_mode & S_IWGRP) mode |= S_IRGRP | S_IWGRP;
-  if (dir_mode & S_IWOTH) mode |= S_IROTH | S_IWOTH;
+std::uint32_t SharedFileMode(std::uint32_t dir_mode, std::uint32_t umask) {
+  constexpr std::uint32_t kOwnerReadWrite = 0600, kGroupWrite = 0020, kGroupReadWrite = 0060,
+                          kOthersWrite = 0002, kOthersReadWrite = 0006;
+  std::uint32_t mode = (0666 & ~umask) | kOwnerReadWrite;
+  if (dir_mode & kGroupWrite) mode |= kGroupReadWrite;
+  if (dir_mode & kOthersWrite) mode |= kOthersReadWrite;
   return mode;
-}
-
-mode_t CurrentUmask() {
-  mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
 }
 
 std::string DraftName() {
@@ -48,47 +36,47 @@ std::string DraftName() {
 
 namespace {
 
-// A temporary file in the directory open at `dir`, removed again unless it was linked into
-// place. Its name begins with kRepairTempPrefix, which no save creates.
+// A temporary file in directory `dir`, removed again unless it was moved into place. Its name
+// begins with kRepairTempPrefix, which no save creates. Only its owner may open it until it is
+// given its mode.
 class Draft {
  public:
-  Draft(int dir, std::string_view shown_dir) : dir_(dir) {
-    for (int attempt = 0; attempt < 100 && !fd_.valid(); ++attempt) {
+  Draft(const os::Root& dir, std::string_view shown_dir) : dir_(dir) {
+    os::OpenOptions options{os::Access::kWrite, os::Create::kNew, os::Links::kRefuse};
+    options.owner_only = true;
+    for (int attempt = 0; attempt < 100; ++attempt) {
       name_ = DraftName();
-      fd_ = Fd(::openat(dir_, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0600));
-      if (!fd_.valid() && errno != EEXIST) break;
+      os::Handle file;
+      error_ = os::OpenFile(dir_, name_, options, file);
+      if (error_.ok()) {
+        fd_ = Fd(std::move(file));
+        break;
+      }
+      if (error_.kind != os::Kind::kExists) break;
     }
     if (!fd_.valid()) name_.clear();
     shown_ = std::string(shown_dir) + name_;
   }
   ~Draft() {
-    if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
+    if (!name_.empty()) (void)os::Remove(dir_, name_);
   }
   Draft(const Draft&) = delete;
   Draft& operator=(const Draft&) = delete;
 
   Fd& fd() { return fd_; }
+  // Why there is no draft.
+  const os::Error& error() const { return error_; }
   const std::string& name() const { return name_; }
   const std::string& shown() const { return shown_; }
+  // The draft now stands under another name: nothing to remove.
+  void Moved() { name_.clear(); }
 
  private:
-  int dir_;
+  const os::Root& dir_;
   std::string name_, shown_;
+  os::Error error_;
   Fd fd_;
 };
-
-// Puts the finished draft in place under `name` unless a file is there.
-int PublishNoReplace(int dir, const std::string& draft, const std::string& name) {
-  if (::linkat(dir, draft.c_str(), dir, name.c_str(), 0) == 0) return 0;
-  int err = errno;
-  // Some file systems have no hard links: a rename that never replaces does as well.
-  if (err == EPERM || err == EOPNOTSUPP || err == ENOSYS || err == EMLINK) {
-    if (::renameat2(dir, draft.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    err = errno;
-  }
-  return err;
-}
 
 }  // namespace
 
@@ -96,70 +84,50 @@ Status CreateSharedFile(const Place& place, std::string_view content) {
   const Place parent = place.Parent();
   const std::size_t slash = place.name.rfind('/');
   const std::string name = slash == std::string::npos ? place.name : place.name.substr(slash + 1);
-  Fd dir(::openat(parent.dir(), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  struct stat dst;
-  if (!dir.valid() || ::fstat(dir.get(), &dst) != 0) {
-    return Status::SystemError("cannot create", place.shown, errno);
+  os::Root dir;
+  os::Info dir_info;
+  os::Error error = os::Root::OpenBelow(parent.directory(), parent.name, os::Links::kFollow,
+                                        os::Root::Hold::kFlushable, dir);
+  if (error.ok()) error = os::StatAt(dir, ".", dir_info);
+  if (!error.ok()) return Status::SystemError("cannot create", place.shown, error);
+  Draft draft(dir, DirectoryOf(place.shown));
+  if (!draft.fd().valid()) return Status::SystemError("cannot create", place.shown, draft.error());
+  const os::Handle& file = draft.fd().handle();
+  if (os::Error set = os::SetMode(file, SharedFileMode(dir_info.mode, os::CurrentUmask()));
+      !set.ok()) {
+    return Status::SystemError("cannot set the mode of", draft.shown(), set);
   }
-  Draft draft(dir.get(), DirectoryOf(place.shown));
-  if (!draft.fd().valid()) return Status::SystemError("cannot create", place.shown, errno);
-  const int fd = draft.fd().get();
-  if (::fchmod(fd, SharedFileMode(dst.st_mode, CurrentUmask())) != 0) {
-    return Status::SystemError("cannot set the mode of", draft.shown(), errno);
-  }
-  if (::geteuid() == 0) {
-    if (::fchown(fd, dst.st_uid, dst.st_gid) != 0) {
-      return Status::SystemError("cannot give the directory's owner to", draft.shown(), errno);
+  if (os::EffectiveUser() == 0) {
+    if (os::Error set = os::SetOwner(file, dir_info.owner, dir_info.group); !set.ok()) {
+      return Status::SystemError("cannot give the directory's owner to", draft.shown(), set);
     }
   } else {
     // A member of the directory's group gives the file that group, as a set-group-ID
     // directory would; for anyone else the file keeps the creator's group.
-    (void)::fchown(fd, static_cast<uid_t>(-1), dst.st_gid);
+    (void)os::SetOwner(file, os::kNoId, dir_info.group);
   }
-  if (Status s = WriteOnce(draft.fd().handle(), draft.shown(), content, -1); !s.ok()) return s;
-  if (Status s = SyncFd(draft.fd().handle(), draft.shown()); !s.ok()) return s;
+  if (Status s = WriteOnce(file, draft.shown(), content, -1); !s.ok()) return s;
+  if (Status s = SyncFd(file, draft.shown()); !s.ok()) return s;
   if (Status s = draft.fd().Close("cannot close", draft.shown()); !s.ok()) return s;
-  if (int err = PublishNoReplace(dir.get(), draft.name(), name)) {
-    return Status::SystemError("cannot create", place.shown, err);
+  // A hard link fails, as the no-replace rename does, when a file is there; where the file
+  // system has no hard links, the no-replace rename does as well. The draft's name goes after.
+  bool draft_kept = false;
+  if (os::Error moved = os::Move(dir, draft.name(), dir, name, os::MoveBy::kLinkFirst, &draft_kept);
+      !moved.ok() && !draft_kept) {
+    return Status::SystemError("cannot create", place.shown, moved);
   }
-  // The draft's name goes as `draft` ends, before `dir` is closed.
-  return SyncFd(dir.handle(), parent.shown);
-}
-
-bool MayOpenForWriting(uid_t uid, const struct stat& st) {
-  if (uid == 0) return true;
-  constexpr mode_t kOwner = S_IRUSR | S_IWUSR, kGroup = S_IRGRP | S_IWGRP,
-                   kOthers = S_IROTH | S_IWOTH;
-  if (st.st_uid == uid) return (st.st_mode & kOwner) == kOwner;
-  bool member = false;
-  if (const struct passwd* pw = ::getpwuid(uid)) {
-    const std::string name = pw->pw_name;
-    const gid_t primary = pw->pw_gid;
-    member = primary == st.st_gid;
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    while (!member && ::getgrouplist(name.c_str(), primary, groups.data(), &count) < 0) {
-      groups.resize(static_cast<std::size_t>(count));
-    }
-    for (int i = 0; !member && i < count; ++i)
-      member = groups[static_cast<std::size_t>(i)] == st.st_gid;
+  if (!draft_kept) draft.Moved();
+  if (os::Error flushed = dir.Flush(); !flushed.ok()) {
+    return Status::SystemError("cannot flush", parent.shown, flushed);
   }
-  if (member) return (st.st_mode & kGroup) == kGroup;
-  return (st.st_mode & kOthers) == kOthers;
+  return {};
 }
 
-std::string UserText(uid_t uid) {
-  if (const struct passwd* pw = ::getpwuid(uid)) return pw->pw_name;
-  return std::to_string(uid);
-}
+std::string UserText(os::Id uid) { return os::UserName(uid); }
 
-std::string OwnerText(uid_t uid, gid_t gid) {
-  std::string text = UserText(uid) + ":";
-  if (const struct group* gr = ::getgrgid(gid)) return text + gr->gr_name;
-  return text + std::to_string(gid);
-}
+std::string OwnerText(os::Id uid, os::Id gid) { return UserText(uid) + ":" + os::GroupName(gid); }
 
-std::string ModeText(mode_t mode) {
+std::string ModeText(std::uint32_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
   return text;

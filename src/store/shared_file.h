@@ -4,9 +4,7 @@
 #ifndef LOOMREG_STORE_SHARED_FILE_H
 #define LOOMREG_STORE_SHARED_FILE_H
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,32 +15,26 @@ namespace loomreg {
 // The mode of a new file in a directory of mode `dir_mode`: what open() would give it under
 // `umask`, with read and write added for every class (owner, group, others) that may write
 // the directory. The owner always gets both.
-mode_t SharedFileMode(mode_t dir_mode, mode_t umask);
-
-// The process's umask, read without changing it for good.
-mode_t CurrentUmask();
+std::uint32_t SharedFileMode(std::uint32_t dir_mode, std::uint32_t umask);
 
 // Creates `place` holding `content`, with SharedFileMode of its directory and, when run as
 // root, the directory's owner and group (otherwise, where allowed, its group). The file is
 // written under a temporary name in the same directory and linked into place whole, so no
 // other process ever opens it with another mode or owner, or half written. Never replaces:
-// a file already there fails with error() EEXIST.
+// a file already there fails with kind() os::Kind::kExists. On Windows, where owners and modes
+// do not apply, the file takes its directory's ACL.
 Status CreateSharedFile(const Place& place, std::string_view content);
 
 // A name for a temporary file: kRepairTempPrefix and six random letters and digits, drawn
 // apart for processes that create at once.
 std::string DraftName();
 
-// Whether the user `uid`, with the groups the user database gives it, may open a file of
-// status `st` for reading and writing by its permission bits. Root always may.
-bool MayOpenForWriting(uid_t uid, const struct stat& st);
-
 // "root:root", or the numbers where the names are unknown.
-std::string OwnerText(uid_t uid, gid_t gid);
+std::string OwnerText(os::Id uid, os::Id gid);
 // "www-data", or the number.
-std::string UserText(uid_t uid);
+std::string UserText(os::Id uid);
 // "0644".
-std::string ModeText(mode_t mode);
+std::string ModeText(std::uint32_t mode);
 
 }  // namespace loomreg
 

@@ -1,10 +1,5 @@
 #include "store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -134,23 +129,26 @@ std::string Store::MissingHint() const {
 }
 
 Status Store::ExplainMissing(const Status& failure) const {
-  if (failure.error() != ENOENT) return failure;
+  if (failure.kind() != os::Kind::kNotFound) return failure;
   return failure.With(MissingHint());
 }
 
 Status Store::ExplainLockAccess(const Status& failure, std::string_view program) const {
+  if (failure.kind() != os::Kind::kAccess) return failure;
+  // Explained only when the lock file's owner and mode keep this user out: not where they do
+  // not apply (Windows), nor where something else refused the open (a read-only file system).
   const Place lock = At(paths_.lock);
-  struct stat st;
-  if (failure.error() != EACCES ||
-      ::fstatat(lock.dir(), lock.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(st.st_mode)) {
+  os::Info st;
+  const os::Id user = os::EffectiveUser();
+  if (!os::StatAt(lock.directory(), lock.name, st).ok() || st.type != os::Type::kRegular ||
+      st.owner == os::kNoId || os::MayOpenForWriting(user, st)) {
     return failure;
   }
-  return failure.With(
-      "; " + std::string(program) + " runs as " + EscapeForLine(UserText(::geteuid())) +
-      ", and the lock file is owned by " + EscapeForLine(OwnerText(st.st_uid, st.st_gid)) +
-      " with mode " + ModeText(st.st_mode) +
-      ": mend it with loomreg-check --repair, run as root in " + EscapeForLine(WorkingDirectory()));
+  return failure.With("; " + std::string(program) + " runs as " + EscapeForLine(UserText(user)) +
+                      ", and the lock file is owned by " +
+                      EscapeForLine(OwnerText(st.owner, st.group)) + " with mode " +
+                      ModeText(st.mode) + ": mend it with loomreg-check --repair, run as root in " +
+                      EscapeForLine(WorkingDirectory()));
 }
 
 }  // namespace loomreg

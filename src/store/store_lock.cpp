@@ -1,7 +1,5 @@
 #include "store_lock.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
 
 #include "shared_file.h"
@@ -12,23 +10,29 @@ namespace {
 // Opens the lock file, creating it when missing and `create` says so. A write lock needs write
 // access; a read lock needs only read access, so a shared lock is still possible on a store
 // that is read-only for this user.
-int OpenLockFile(const Place& path, StoreLock::Mode mode, StoreLock::Create create) {
-  const int flags = O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
-  int fd = OpenRetrying(path, flags | O_RDWR);
-  if (fd < 0 && errno == ENOENT && create == StoreLock::Create::kYes) {
+os::Error OpenLockFile(const Place& path, StoreLock::Mode mode, StoreLock::Create create,
+                       os::Handle& out) {
+  // Any type: the caller judges what it opened, and names the lock in its message.
+  os::OpenOptions options{os::Access::kReadWrite, os::Create::kNo, os::Links::kRefuse, true};
+  auto open = [&] { return os::OpenFile(path.directory(), path.name, options, out); };
+  os::Error error = open();
+  if (error.kind == os::Kind::kNotFound && create == StoreLock::Create::kYes) {
     Status created = CreateSharedFile(path, "");
-    if (!created.ok() && created.error() != EEXIST) {
-      errno = created.error() != 0 ? created.error() : EIO;
-      return -1;
+    if (!created.ok() && created.kind() != os::Kind::kExists) {
+      // The system's reason why the file could not be made, or else an I/O error.
+      if (created.reason().empty()) return os::FromErrno(EIO);
+      return created.failure();
     }
-    fd = OpenRetrying(path, flags | O_RDWR);
+    error = open();
   }
-  if (fd < 0 && mode == StoreLock::Mode::kShared && (errno == EACCES || errno == EROFS)) {
-    int first = errno;
-    fd = OpenRetrying(path, flags | O_RDONLY);
-    if (fd < 0 && errno == ENOENT) errno = first;
+  if (!error.ok() && mode == StoreLock::Mode::kShared && error.kind == os::Kind::kAccess) {
+    options.access = os::Access::kRead;
+    os::Error read_only = open();
+    if (read_only.kind != os::Kind::kNotFound) error = std::move(read_only);
   }
-  return fd;
+  // A link in place of the lock file is reported in the system's words for the refused open.
+  if (error.kind == os::Kind::kLink && error.code != 0) error.text = os::ErrorText(error.code);
+  return error;
 }
 
 }  // namespace
@@ -40,13 +44,12 @@ std::string StayedLockedText(std::string_view holder, std::chrono::seconds wait)
 
 Status StoreLock::Acquire(const Place& lock_file, std::chrono::steady_clock::time_point deadline,
                           Mode mode, Create create) {
-  auto unavailable = [&](std::string_view action) {
-    Status failed = Status::SystemError(action, lock_file.shown, errno);
+  os::Handle file;
+  if (os::Error opened = OpenLockFile(lock_file, mode, create, file); !opened.ok()) {
     fd_ = Fd();
-    return failed;
-  };
-  fd_ = Fd(OpenLockFile(lock_file, mode, create));
-  if (!fd_.valid()) return unavailable("cannot open");
+    return Status::SystemError("cannot open", lock_file.shown, opened);
+  }
+  fd_ = Fd(std::move(file));
   if (Status regular = RequireRegular(fd_.handle(), "cannot lock", lock_file.shown);
       !regular.ok()) {
     fd_ = Fd();

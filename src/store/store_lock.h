@@ -27,11 +27,12 @@ class StoreLock {
   enum class Create { kYes, kNo };
   // Takes the lock on `lock_file`, waiting for another holder until `deadline`. Fails with
   // timed_out() when the wait runs out, and otherwise as "cannot open PATH: <error>" or
-  // "cannot lock PATH: <error>", with error() the errno of the call that failed.
+  // "cannot lock PATH: <error>", with kind() and error() those of the call that failed.
   Status Acquire(const Place& lock_file, std::chrono::steady_clock::time_point deadline,
                  Mode mode = Mode::kExclusive, Create create = Create::kYes);
-  // The descriptor that holds the lock, or -1. Whatever inherits it holds the lock with it.
-  int fd() const { return fd_.get(); }
+  // The handle that holds the lock; invalid when none is held. Whatever inherits it holds the
+  // lock with it.
+  const os::Handle& handle() const { return fd_.handle(); }
 
  private:
   Fd fd_;

@@ -58,15 +58,17 @@ TEST(StoreLockTest, CreatesTheLockFileButNeverFollowsOrUsesAnythingElse) {
 
   const std::string missing = dir / "missing/.lock";
   Status failed = lock.Acquire(At(missing), Now());
-  EXPECT_EQ(failed.error(), ENOENT);
+  EXPECT_EQ(failed.kind(), os::Kind::kNotFound);
   EXPECT_EQ(failed.message(), "cannot open " + missing + ": No such file or directory");
-  EXPECT_EQ(lock.fd(), -1);
+  EXPECT_FALSE(lock.handle().valid());
 
   std::filesystem::create_directory(dir / "dir");
   EXPECT_FALSE(lock.Acquire(At(dir / "dir"), Now()).ok());
   std::filesystem::create_symlink(path, dir / "link");
   failed = lock.Acquire(At(dir / "link"), Now());
-  EXPECT_EQ(failed.error(), ELOOP);
+  EXPECT_EQ(failed.kind(), os::Kind::kLink);
+  EXPECT_EQ(failed.message(),
+            "cannot open " + (dir / "link").string() + ": Too many levels of symbolic links");
   EXPECT_FALSE(failed.timed_out());
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0666), 0);
   EXPECT_EQ(lock.Acquire(At(dir / "fifo"), Now()).message(),

@@ -1,12 +1,7 @@
 // The C read interface of loomreg_store.h, over the store's own readers: the store value for
 // the open data root and its paths, file_io for the never-follow open, list_format for the words
 // and lines.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -48,37 +43,41 @@ struct Opened {
 // put in its place meanwhile, never blocks on a FIFO, and is judged again by what it opened.
 Opened OpenRegular(const Place& place) {
   const std::string& path = place.shown;
-  struct stat st;
-  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    int err = errno;
-    return {err == ENOENT ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR, Fd(),
-            Status::SystemError("cannot open", path, err)};
+  Result<os::Info> st = LinkStatus(place);
+  if (!st.ok()) {
+    const Status& failed = st.status();
+    return {failed.kind() == os::Kind::kNotFound ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR,
+            Fd(), Status::SystemError("cannot open", path, failed.failure())};
   }
-  if (S_ISLNK(st.st_mode)) return {LOOMREG_STORE_LINK, Fd(), Status::OpenError(place, ELOOP)};
-  if (!S_ISREG(st.st_mode)) {
+  if (st->type == os::Type::kLink) {
+    return {LOOMREG_STORE_LINK, Fd(),
+            Status::Error("cannot open " + path + ": a symbolic link, never followed",
+                          os::Kind::kLink)};
+  }
+  if (st->type != os::Type::kRegular) {
     return {LOOMREG_STORE_NOT_REGULAR, Fd(),
-            Status::Error("cannot read " + path + ": not a regular file")};
+            Status::Error("cannot read " + path + ": not a regular file", os::Kind::kNotRegular)};
   }
   Result<OpenedFile> file = OpenFile(place, OpenMode::kRead);
   if (!file.ok()) {
-    const int err = file.status().error();
-    LoomregStoreResult result =
-        err == ENOENT ? LOOMREG_STORE_MISSING
-        : err == ELOOP &&
-                ::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISLNK(st.st_mode)
-            ? LOOMREG_STORE_LINK
-            : LOOMREG_STORE_OPEN_ERROR;
+    os::Info now;
+    const os::Kind kind = file.status().kind();
+    LoomregStoreResult result = kind == os::Kind::kNotFound ? LOOMREG_STORE_MISSING
+                                : kind == os::Kind::kLink &&
+                                        os::StatAt(place.directory(), place.name, now).ok() &&
+                                        now.type == os::Type::kLink
+                                    ? LOOMREG_STORE_LINK
+                                    : LOOMREG_STORE_OPEN_ERROR;
     return {result, Fd(), file.status()};
   }
   Fd fd = std::move(file->fd);
   if (Status regular = RequireRegular(fd.handle(), "cannot read", path); !regular.ok()) {
-    return {regular.error() != 0 ? LOOMREG_STORE_OPEN_ERROR : LOOMREG_STORE_NOT_REGULAR, Fd(),
-            std::move(regular)};
+    return {regular.kind() == os::Kind::kNotRegular ? LOOMREG_STORE_NOT_REGULAR
+                                                    : LOOMREG_STORE_OPEN_ERROR,
+            Fd(), std::move(regular)};
   }
   // A regular file never blocks: the caller gets an ordinary descriptor.
-  int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags >= 0) (void)::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  (void)os::SetBlocking(fd.handle());
   return {LOOMREG_STORE_OK, std::move(fd), {}};
 }
 
@@ -192,22 +191,31 @@ LoomregStoreResult ReadHistory(LoomregStore* store, std::size_t max_lines,
   const std::string& path = place.shown;
   Opened opened = OpenRegular(place);
   if (opened.result != LOOMREG_STORE_OK) return Fail(store, opened.result, opened.status);
-  struct stat st;
-  if (::fstat(opened.fd.get(), &st) != 0) {
-    return Fail(store, LOOMREG_STORE_READ_ERROR, Status::SystemError("cannot read", path, errno));
+  os::Info st;
+  if (os::Error error = os::Stat(opened.fd.handle(), st); !error.ok()) {
+    return Fail(store, LOOMREG_STORE_READ_ERROR, Status::SystemError("cannot read", path, error));
   }
-  const auto size = static_cast<std::size_t>(st.st_size);
+  const auto size = static_cast<std::size_t>(st.size);
   const std::size_t tail = max_lines < size / kHistoryLineBound
                                ? (max_lines + 1) * kHistoryLineBound
                                : size;  // the whole file is no more than the tail would be
   const std::size_t from = size > tail ? size - tail : 0;
-  if (::lseek(opened.fd.get(), static_cast<off_t>(from), SEEK_SET) < 0) {
-    return Fail(store, LOOMREG_STORE_READ_ERROR, Status::SystemError("cannot read", path, errno));
+  // Read at the offset, one read after another, until the size found or the end.
+  std::string bytes(size - from, '\0');
+  std::size_t have = 0;
+  while (have < bytes.size()) {
+    std::size_t got = 0;
+    if (os::Error error = os::ReadAt(opened.fd.handle(), from + have, bytes.data() + have,
+                                     bytes.size() - have, got);
+        !error.ok()) {
+      return Fail(store, LOOMREG_STORE_READ_ERROR, Status::SystemError("cannot read", path, error));
+    }
+    if (got == 0) break;
+    have += got;
   }
-  Result<std::string> bytes = ReadUpTo(opened.fd.handle(), path, size - from);
-  if (!bytes.ok()) return Fail(store, LOOMREG_STORE_READ_ERROR, bytes.status());
+  bytes.resize(have);
   TextBlock found;
-  HistoryLines(bytes.value(), from > 0, max_lines, found);
+  HistoryLines(bytes, from > 0, max_lines, found);
   if (!found.Give(lines)) return OutOfMemory(store);
   return LOOMREG_STORE_OK;
 }
@@ -234,15 +242,17 @@ LoomregStoreResult LookAtStored(LoomregStore* store, const char* style, const ch
   if (!IsName(name)) return BadName(store, name);
   const Place place = Begin(store, store->store.paths().Stored(style, name));
   const std::string& path = place.shown;
-  struct stat st;
-  if (::fstatat(place.dir(), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    int err = errno;
-    return Fail(store, err == ENOENT ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR,
-                Status::SystemError("cannot open", path, err));
+  Result<os::Info> st = LinkStatus(place);
+  if (!st.ok()) {
+    const Status& failed = st.status();
+    return Fail(
+        store,
+        failed.kind() == os::Kind::kNotFound ? LOOMREG_STORE_MISSING : LOOMREG_STORE_OPEN_ERROR,
+        Status::SystemError("cannot open", path, failed.failure()));
   }
-  if (S_ISREG(st.st_mode)) return LOOMREG_STORE_OK;
-  store->error = path + " is " + std::string(FileTypeText(st.st_mode));
-  return S_ISLNK(st.st_mode) ? LOOMREG_STORE_LINK : LOOMREG_STORE_NOT_REGULAR;
+  if (st->type == os::Type::kRegular) return LOOMREG_STORE_OK;
+  store->error = path + " is " + std::string(FileTypeText(st->type));
+  return st->type == os::Type::kLink ? LOOMREG_STORE_LINK : LOOMREG_STORE_NOT_REGULAR;
 }
 
 LoomregStoreResult OpenStored(LoomregStore* store, const char* style, const char* name, int* fd) {
@@ -252,10 +262,9 @@ LoomregStoreResult OpenStored(LoomregStore* store, const char* style, const char
   const Place place = Begin(store, store->store.paths().Stored(style, name));
   Opened opened = OpenRegular(place);
   if (opened.result != LOOMREG_STORE_OK) return Fail(store, opened.result, opened.status);
-  *fd = ::fcntl(opened.fd.get(), F_DUPFD_CLOEXEC, 0);
-  if (*fd < 0) {
+  if (os::Error error = os::GiveDescriptor(os::Handle(opened.fd.Release()), *fd); !error.ok()) {
     return Fail(store, LOOMREG_STORE_OPEN_ERROR,
-                Status::SystemError("cannot open", place.shown, errno));
+                Status::SystemError("cannot open", place.shown, error));
   }
   return LOOMREG_STORE_OK;
 }
@@ -363,9 +372,9 @@ LoomregStoreResult LoomregOpenRegularFile(const char* path, int* fd) {
   *fd = -1;
   return Guarded(nullptr, [&] {
     loomreg::Opened opened = loomreg::OpenRegular(loomreg::Place::FromWorkingDirectory(path));
-    if (opened.result == LOOMREG_STORE_OK) {
-      *fd = ::fcntl(opened.fd.get(), F_DUPFD_CLOEXEC, 0);
-      if (*fd < 0) return LOOMREG_STORE_OPEN_ERROR;
+    if (opened.result == LOOMREG_STORE_OK &&
+        !loomreg::os::GiveDescriptor(loomreg::os::Handle(opened.fd.Release()), *fd).ok()) {
+      return LOOMREG_STORE_OPEN_ERROR;
     }
     return opened.result;
   });

@@ -18,6 +18,7 @@
 #include "loomreg_version.h"
 #include "message_text.h"
 #include "progress.h"
+#include "raw_descriptor.h"
 #include "repair.h"
 #include "report.h"
 #include "store.h"
@@ -31,8 +32,8 @@ namespace {
 std::optional<Finding> UnlockedNote(const Store& store, const Status& failed) {
   const StorePaths paths = store.ShownPaths();
   if (failed.error() == ENOENT) {
-    Result<struct stat> st = FileStatus(store.At(store.paths().history_dir));
-    if (!st.ok() || !S_ISDIR(st->st_mode)) return std::nullopt;
+    Result<os::Info> st = FileStatus(store.At(store.paths().history_dir));
+    if (!st.ok() || st->type != os::Type::kDirectory) return std::nullopt;
     return Finding{FindingKind::kUnlockedCheck, paths.lock, 0, std::nullopt,
                    "the store was read without its lock, as the lock file does not exist, so a "
                    "save running meanwhile may show as damage; loomreg-mkstore, loomreg-check "
@@ -147,7 +148,7 @@ int CheckMain(int argc, const char* const* argv, std::chrono::seconds lock_wait)
   const Result<Options> parsed = ParseOptions(argc, argv);
   if (!parsed.ok()) {
     Complain(parsed.status().message());
-    (void)WriteAll(STDERR_FILENO, "standard error", kCheckUsage);
+    (void)raw::WriteAll(STDERR_FILENO, "standard error", kCheckUsage);
     return kExitUnreadable;
   }
   const Options& options = *parsed;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "raw_descriptor.h"
+
 namespace loomreg {
 namespace {
 
@@ -48,8 +50,9 @@ Listing ReadDirectory(const Place& place) {
   Listing listing;
   const std::string& path = place.shown;
   // The path table's directories may be links, and are followed, as opendir() would.
-  Fd fd(::openat(place.dir(), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  std::unique_ptr<DIR, CloseDir> dir(fd.valid() ? ::fdopendir(fd.get()) : nullptr);
+  Fd fd(
+      raw::Own(::openat(raw::Dir(place), place.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+  std::unique_ptr<DIR, CloseDir> dir(fd.valid() ? ::fdopendir(raw::Of(fd)) : nullptr);
   if (dir != nullptr) (void)fd.Release();
   if (dir == nullptr) {
     listing.status_ = Status::SystemError("cannot list", path, errno);

@@ -15,14 +15,14 @@ Finding& FindingLog::Add(FindingKind kind, const std::string& file, std::uint64_
 }
 
 std::string FindingLog::WrongType(const std::string& path, std::string_view expected) {
-  Result<struct stat> st = LinkStatus(store_.Locate(path));
+  Result<os::Info> st = LinkStatus(store_.Locate(path));
   std::string detail;
   if (!st.ok()) {
     detail = "not " + std::string(expected);
-  } else if (S_ISLNK(st->st_mode)) {
+  } else if (st->type == os::Type::kLink) {
     detail = "a symbolic link: a save never reads or writes through it";
   } else {
-    detail = std::string(FileTypeText(st->st_mode)) + ", not " + std::string(expected);
+    detail = std::string(FileTypeText(st->type)) + ", not " + std::string(expected);
   }
   Add(FindingKind::kWrongType, path, 0, std::nullopt, detail);
   return detail;

@@ -15,6 +15,7 @@
 #include "command_line.h"
 #include "file_io.h"
 #include "message_text.h"
+#include "raw_descriptor.h"
 #include "store.h"
 
 namespace loomreg {
@@ -123,7 +124,7 @@ int Hold(const Store& store, const char* const* command, std::chrono::seconds lo
     return 125;
   }
   // A duplicate without close-on-exec: the command's copy of the lock.
-  Fd inherited(::fcntl(lock.fd(), F_DUPFD, 3));
+  Fd inherited(raw::Own(::fcntl(static_cast<int>(lock.handle().get()), F_DUPFD, 3)));
   if (!inherited.valid()) {
     Complain(std::string("cannot pass the lock on to the command: ") + std::strerror(errno));
     return 125;

@@ -14,19 +14,19 @@ namespace {
 
 // FileList itself is never followed: a save refuses a link in its place.
 bool RequireFileList(FindingLog& log, const StorePaths& paths) {
-  Result<struct stat> st = LinkStatus(log.store().Locate(paths.file_list));
+  Result<os::Info> st = LinkStatus(log.store().Locate(paths.file_list));
   if (!st.ok()) {
-    const int err = st.status().error();
-    if (err == ENOENT) {
+    if (st.status().error() == ENOENT) {
       log.NoteMissingList(paths.file_list,
                           "the file list does not exist, and every save stops at it until it does",
                           "every stored name");
       return true;
     }
-    log.Error(Status::SystemError("cannot find the file list", paths.file_list, err));
+    log.Error(
+        Status::SystemError("cannot find the file list", paths.file_list, st.status().failure()));
     return false;
   }
-  if (!S_ISREG(st->st_mode)) {
+  if (st->type != os::Type::kRegular) {
     log.Error(Status::Error("cannot read " + paths.file_list + ": " +
                             log.WrongType(paths.file_list, "a regular file")));
     return false;
@@ -45,12 +45,11 @@ bool RequireLayout(FindingLog& log, const StorePaths& paths) {
   std::size_t missing = 0;
   std::size_t first_missing = 0;  // index in `errors`
   for (const std::string* dir : dirs) {
-    Result<struct stat> st = FileStatus(log.store().Locate(*dir));
+    Result<os::Info> st = FileStatus(log.store().Locate(*dir));
     if (!st.ok()) {
-      const int err = st.status().error();
-      if (err == ENOENT && missing++ == 0) first_missing = errors.size();
-      log.Error(Status::SystemError("cannot find directory", *dir, err));
-    } else if (!S_ISDIR(st->st_mode)) {
+      if (st.status().error() == ENOENT && missing++ == 0) first_missing = errors.size();
+      log.Error(Status::SystemError("cannot find directory", *dir, st.status().failure()));
+    } else if (st->type != os::Type::kDirectory) {
       log.Error(Status::SystemError("cannot use directory", *dir, ENOTDIR));
     }
   }
@@ -68,22 +67,22 @@ bool RequireLayout(FindingLog& log, const StorePaths& paths) {
 }
 
 void CheckLockFile(FindingLog& log, const StorePaths& paths) {
-  Result<struct stat> lock = LinkStatus(log.store().Locate(paths.lock));
-  Result<struct stat> history = FileStatus(log.store().Locate(paths.history_dir));
+  Result<os::Info> lock = LinkStatus(log.store().Locate(paths.lock));
+  Result<os::Info> history = FileStatus(log.store().Locate(paths.history_dir));
   if (!lock.ok() || !history.ok()) return;
-  const struct stat& st = *lock;
-  const struct stat& dir = *history;
-  if (!S_ISREG(st.st_mode)) {
+  const os::Info& st = *lock;
+  const os::Info& dir = *history;
+  if (st.type != os::Type::kRegular) {
     log.Add(FindingKind::kUnusableLock, paths.lock, 0, std::nullopt,
-            std::string(FileTypeText(st.st_mode)) +
+            std::string(FileTypeText(st.type)) +
                 ", not a regular file: no save can take the store lock, and every one is "
                 "refused; move it aside, and the next save creates the lock file anew");
     return;
   }
-  if (MayOpenForWriting(dir.st_uid, st)) return;
+  if (os::MayOpenForWriting(dir.owner, st)) return;
   log.Add(FindingKind::kUnusableLock, paths.lock, 0, std::nullopt,
-          "owned by " + OwnerText(st.st_uid, st.st_gid) + " with mode " + ModeText(st.st_mode) +
-              ": " + UserText(dir.st_uid) +
+          "owned by " + OwnerText(st.owner, st.group) + " with mode " + ModeText(st.mode) + ": " +
+              UserText(dir.owner) +
               ", the owner of SetValueFileList/, cannot open it for writing, so its saves are "
               "refused; loomreg-check --repair, run as root, mends it");
   log.result().mend_lock = paths.lock;

@@ -18,8 +18,8 @@ Result<Fd> OpenForReading(const Store& store, const std::string& path) {
   Result<OpenedFile> opened = OpenFile(place, OpenMode::kRead);
   if (!opened.ok()) {
     const int err = opened.status().error();
-    Result<struct stat> st = LinkStatus(place);
-    if (err == ELOOP && st.ok() && S_ISLNK(st->st_mode)) {
+    Result<os::Info> st = LinkStatus(place);
+    if (err == ELOOP && st.ok() && st->type == os::Type::kLink) {
       return Status::Error("cannot read " + path + ": a symbolic link");
     }
     return Status::SystemError("cannot open", path, err);

@@ -13,6 +13,7 @@
 #include "list_format.h"
 #include "name_index.h"
 #include "progress.h"
+#include "raw_descriptor.h"
 
 namespace loomreg {
 
@@ -62,7 +63,7 @@ void ReadList(FindingLog& log, const std::string& path, ListKind kind, OnWord&& 
     if (fd.status().error() != ENOENT) log.NoteUnread(path, fd.status());
     return;
   }
-  ProgressBegin("reading", path, fd->get());
+  ProgressBegin("reading", path, raw::Of(*fd));
   ListForm form(log, path, kind);
   LineReader reader(fd->handle(), path, LineReader::kBlock, ProgressAdvance);
   LineRead read;

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "message_text.h"
+#include "raw_descriptor.h"
 
 namespace loomreg {
 namespace {
@@ -17,7 +18,7 @@ Output& Output::operator<<(std::string_view text) {
 
 Status Output::Flush() {
   if (fd_ < 0) return failure_;
-  if (failure_.ok()) failure_ = WriteAll(fd_, "the report", buffer_);
+  if (failure_.ok()) failure_ = raw::WriteAll(fd_, "the report", buffer_);
   buffer_.clear();
   return failure_;
 }

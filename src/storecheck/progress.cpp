@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "message_text.h"
+#include "raw_descriptor.h"
 
 namespace loomreg {
 namespace {
@@ -88,14 +89,14 @@ void ProgressLine::Draw(Clock::time_point now, bool force) {
   if (now < show_from_ || (!force && shown_ && now - drawn_at_ < kRedrawEvery)) return;
   drawn_at_ = now;
   shown_ = true;
-  (void)WriteAll(fd_, "the progress line", std::string(kErase) + Text());
+  (void)raw::WriteAll(fd_, "the progress line", std::string(kErase) + Text());
 }
 
 void ProgressLine::Clear() {
   active_ = false;
   if (!shown_) return;
   shown_ = false;
-  (void)WriteAll(fd_, "the progress line", kErase);
+  (void)raw::WriteAll(fd_, "the progress line", kErase);
 }
 
 void EnableProgress() {

@@ -13,6 +13,7 @@
 #include "list_format.h"
 #include "message_text.h"
 #include "progress.h"
+#include "raw_descriptor.h"
 #include "shared_file.h"
 #include "store_layout.h"
 
@@ -29,15 +30,15 @@ class TempFile {
   static Result<TempFile> Create(const Place& list) {
     const Place parent = list.Parent();
     const std::string shown_dir = DirectoryOf(list.shown);
-    TempFile temp(
-        Fd(::openat(parent.dir(), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    TempFile temp(raw::Own(
+        ::openat(raw::Dir(parent), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!temp.dir_.valid()) {
       return Status::SystemError("cannot create a temporary file in", shown_dir, errno);
     }
     for (int attempt = 0; attempt < 100 && !temp.fd_.valid(); ++attempt) {
       temp.name_ = DraftName();
-      temp.fd_ = Fd(::openat(temp.dir_.get(), temp.name_.c_str(),
-                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+      temp.fd_ = raw::Own(::openat(raw::Of(temp.dir_), temp.name_.c_str(),
+                                   O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
       if (!temp.fd_.valid() && errno != EEXIST) break;
     }
     if (!temp.fd_.valid()) {
@@ -50,7 +51,7 @@ class TempFile {
   }
   ~TempFile() {
     fd_.Reset();
-    if (!name_.empty()) ::unlinkat(dir_.get(), name_.c_str(), 0);
+    if (!name_.empty()) ::unlinkat(raw::Of(dir_), name_.c_str(), 0);
   }
   TempFile(TempFile&& other) noexcept
       : dir_(std::move(other.dir_)),
@@ -63,7 +64,7 @@ class TempFile {
 
   Fd& fd() { return fd_; }
   // The directory, open, that holds the file and the list.
-  int dir() const { return dir_.get(); }
+  int dir() const { return raw::Of(dir_); }
   const std::string& name() const { return name_; }
   const std::string& path() const { return path_; }
   // The file now has another name: nothing to remove.
@@ -93,7 +94,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // name.
 Result<struct stat> Replaceable(const Place& list) {
   struct stat before;
-  if (::fstatat(list.dir(), list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(raw::Dir(list), list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT)
       return Status::Error("the list does not exist yet; the next save creates it");
     return Status::SystemError("cannot find", list.shown, errno);
@@ -109,11 +110,11 @@ Result<struct stat> Replaceable(const Place& list) {
 // Writes the list open at `in` into `temp` as `rewriter` rewrites it.
 Status WriteRewritten(const Fd& in, const std::string& path, ListRewriter& rewriter,
                       TempFile& temp) {
-  ProgressBegin("rewriting", path, in.get());
+  ProgressBegin("rewriting", path, raw::Of(in));
   LineReader reader(in.handle(), path, LineReader::kBlock, ProgressAdvance);
   std::string out;
   auto flush = [&] {
-    Status written = WriteAll(temp.fd().get(), temp.path(), out);
+    Status written = WriteAll(temp.fd().handle(), temp.path(), out);
     out.clear();
     return written;
   };
@@ -132,7 +133,7 @@ Status WriteRewritten(const Fd& in, const std::string& path, ListRewriter& rewri
 // Makes the rewritten list durable and renames it over the list, unless the list changed
 // since `before`.
 Status Commit(int in, const Place& list, const struct stat& before, TempFile& temp) {
-  if (::fsync(temp.fd().get()) != 0) {
+  if (::fsync(raw::Of(temp.fd())) != 0) {
     return Status::SystemError("cannot flush", temp.path(), errno);
   }
   if (Status closed = temp.fd().Close("cannot close", temp.path()); !closed.ok()) return closed;
@@ -158,10 +159,10 @@ Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repai
   const std::string& path = list.shown;
   const Result<struct stat> before = Replaceable(list);
   if (!before.ok()) return before.status();
-  Fd in(OpenRetrying(list, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Fd in(raw::Own(raw::OpenRetrying(list, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)));
   if (!in.valid()) return Status::SystemError("cannot open", path, errno);
   struct stat opened;
-  if (::fstat(in.get(), &opened) != 0 || !SameFile(*before, opened)) {
+  if (::fstat(raw::Of(in), &opened) != 0 || !SameFile(*before, opened)) {
     return Status::Error("the list changed while it was being repaired");
   }
 
@@ -170,11 +171,11 @@ Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repai
   if (!created.ok()) return created.status();
   TempFile& temp = *created;
   // The new list must serve the web server as the old one did: same mode, same owner.
-  if (::fchmod(temp.fd().get(), before->st_mode & 07777) != 0) {
+  if (::fchmod(raw::Of(temp.fd()), before->st_mode & 07777) != 0) {
     return Status::SystemError("cannot set the mode of", temp.path(), errno);
   }
   if ((before->st_uid != ::geteuid() || before->st_gid != ::getegid()) &&
-      ::fchown(temp.fd().get(), before->st_uid, before->st_gid) != 0) {
+      ::fchown(raw::Of(temp.fd()), before->st_uid, before->st_gid) != 0) {
     return Status::SystemError("cannot give the old list's owner to", temp.path(), errno);
   }
 
@@ -183,7 +184,8 @@ Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repai
     return written;
   }
   if (!rewriter.changed()) return {};  // nothing to change after all
-  if (Status committed = Commit(in.get(), list, *before, temp); !committed.ok()) return committed;
+  if (Status committed = Commit(raw::Of(in), list, *before, temp); !committed.ok())
+    return committed;
   changes = rewriter.repairs();
 
   // The rename is durable once the directory is.
@@ -226,27 +228,27 @@ Status MendLock(const Store& store, const std::string& lock, std::vector<Repair>
         "loomreg-check --repair as root");
   }
   const Place place = store.Locate(lock);
-  Fd fd(OpenRetrying(place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Fd fd(raw::Own(raw::OpenRetrying(place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)));
   if (!fd.valid()) return Status::OpenError(place, errno);
-  if (Status regular = RequireRegular(fd.handle(), "cannot mend", lock); !regular.ok()) {
+  os::Info st;
+  if (Status regular = RequireRegular(fd.handle(), "cannot mend", lock, &st); !regular.ok()) {
     return regular;
   }
-  // The owner and mode bits, which os::Info does not carry.
-  Result<struct stat> found_lock = StatAsFound(fd.get(), "", AT_EMPTY_PATH, "cannot mend", lock);
-  if (!found_lock.ok()) return found_lock.status();
-  const struct stat& st = *found_lock;
   const std::string dir_path = DirectoryOf(lock);
-  Result<struct stat> found = FileStatus(place.Parent());
-  if (!found.ok()) return Status::SystemError("cannot find", dir_path, found.status().error());
-  const struct stat& dir = *found;
-  const mode_t mode = (st.st_mode & 07777) | SharedFileMode(dir.st_mode, 0777);
-  if (::fchown(fd.get(), dir.st_uid, dir.st_gid) != 0) {
-    return Status::SystemError("cannot give the directory's owner to", lock, errno);
+  Result<os::Info> found = FileStatus(place.Parent());
+  if (!found.ok()) {
+    return Status::SystemError("cannot find", dir_path, found.status().failure());
   }
-  if (::fchmod(fd.get(), mode) != 0)
-    return Status::SystemError("cannot set the mode of", lock, errno);
+  const os::Info& dir = *found;
+  const std::uint32_t mode = st.mode | SharedFileMode(dir.mode, 0777);
+  if (os::Error error = os::SetOwner(fd.handle(), dir.owner, dir.group); !error.ok()) {
+    return Status::SystemError("cannot give the directory's owner to", lock, error);
+  }
+  if (os::Error error = os::SetMode(fd.handle(), mode); !error.ok()) {
+    return Status::SystemError("cannot set the mode of", lock, error);
+  }
   changes.push_back({RepairAction::kMendedLock, lock, 0, std::nullopt,
-                     "gave the lock file the owner " + OwnerText(dir.st_uid, dir.st_gid) +
+                     "gave the lock file the owner " + OwnerText(dir.owner, dir.group) +
                          " and mode " + ModeText(mode)});
   return {};
 }
@@ -275,7 +277,7 @@ std::vector<Repair> RepairStore(const Store& store, const CheckResult& check,
   std::vector<Repair> repairs;
   for (const std::string& path : check.leftovers) {
     const Place leftover = store.Locate(path);
-    if (::unlinkat(leftover.dir(), leftover.name.c_str(), 0) == 0) {
+    if (::unlinkat(raw::Dir(leftover), leftover.name.c_str(), 0) == 0) {
       repairs.push_back({RepairAction::kRemovedLeftover, path, 0, std::nullopt,
                          "removed a temporary file left by an interrupted repair"});
     } else if (errno != ENOENT) {

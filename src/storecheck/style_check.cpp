@@ -51,10 +51,10 @@ void StyleCheck::CheckUpload(const std::string& path, EntryKind kind) {
     log_.WrongType(path, "a regular file");
     return;
   }
-  Result<struct stat> st = LinkStatus(log_.store().Locate(path));
-  if (!st.ok() || !S_ISREG(st->st_mode)) return;
-  std::int64_t age = std::max<std::int64_t>(0, now_ - st->st_mtime);
-  const auto size = static_cast<std::int64_t>(st->st_size);
+  Result<os::Info> st = LinkStatus(log_.store().Locate(path));
+  if (!st.ok() || st->type != os::Type::kRegular) return;
+  std::int64_t age = std::max<std::int64_t>(0, now_ - st->modified);
+  const auto size = static_cast<std::int64_t>(st->size);
   Finding& finding =
       log_.Add(FindingKind::kWaitingUpload, path, 0, std::nullopt,
                "an upload of " + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
