@@ -112,11 +112,15 @@ command_line() {
 }
 
 # --- Two identical stores ------------------------------------------------------------------
-# Two application directories on one store, as two web servers, and a third whose
-# KVR_PATH.inf names a data directory that does not exist.
-mkdir -p "$work/linux/site/kvr" "$work/linux/site/kvr2" "$work/linux/site/nostore"
+# Two application directories on one store, as two web servers; a third whose KVR_PATH.inf
+# names a data directory that does not exist; and a fourth on the store whose TimeExec.dat
+# cannot be written, as a directory stands in its place.
+apps=(kvr kvr2 nostore badrun)
+mkdir -p "$work/linux/site/kvr" "$work/linux/site/kvr2" "$work/linux/site/nostore" \
+  "$work/linux/site/badrun/TimeExec.dat"
 printf 'KVR=/kvr/\r\nKVRDATA=/kvrdata/\r\n' >"$work/linux/site/kvr/KVR_PATH.inf"
 printf 'KVR=/kvr2/\r\nKVRDATA=/kvrdata/\r\n' >"$work/linux/site/kvr2/KVR_PATH.inf"
+printf 'KVR=/badrun/\r\nKVRDATA=/kvrdata/\r\n' >"$work/linux/site/badrun/KVR_PATH.inf"
 printf 'KVR=/nostore/\r\nKVRDATA=/gone/\r\n' >"$work/linux/site/nostore/KVR_PATH.inf"
 "$linux_build/loomreg-mkstore" "$work/linux/site/kvr" >/dev/null
 cp -a -- "$work/linux" "$work/windows"
@@ -175,8 +179,8 @@ snapshot() {
   rm -rf -- "$seen"
   mkdir -p -- "$seen/apps"
   cp -a -- "$work/$side/site/kvrdata" "$seen/kvrdata"
-  for app in kvr kvr2 nostore; do
-    if [ -e "$work/$side/site/$app/TimeExec.dat" ]; then
+  for app in "${apps[@]}"; do
+    if [ -f "$work/$side/site/$app/TimeExec.dat" ]; then
       cp -- "$work/$side/site/$app/TimeExec.dat" "$seen/apps/$app.TimeExec.dat"
     fi
   done
@@ -249,30 +253,59 @@ request() {
   compare "$label" "$messages"
 }
 
+# What a request must have done, so that the comparison compares what it claims to: expect LABEL
+# APP EXIT STATUS, STATUS the first line of APP's TimeExec.dat ("" for none). Once both sides are
+# the same, checked on one.
+expect() {
+  local label=$1 app=$2 exit=$3 status=$4 got=
+  [ "$(cat "$work/result/linux/$label.exit")" = "$exit" ] ||
+    fail "$label: exit status $(cat "$work/result/linux/$label.exit"), not $exit"
+  if [ -f "$work/linux/site/$app/TimeExec.dat" ]; then got=$(head -n 1 "$work/linux/site/$app/TimeExec.dat"); fi
+  [ "$got" = "$status" ] || fail "$label: TimeExec.dat says $(printf '%q' "$got"), not $(printf '%q' "$status")"
+}
+
 # --- The requests --------------------------------------------------------------------------
-request six-words count kvr FileData \
+request six-words same kvr FileData \
   filename_arg=TW-0001 style_arg=Twill beam_arg=BEAM-7 'koment_arg=first trial' \
   machine_arg=Loom01 top_beam_arg=TOP-3
+expect six-words kvr 1 $'0\r'
 request upload-word same kvr upload-2 \
   filename_arg=TW-0002 style_arg=Twill beam_arg=BEAM-7 koment_arg=second machine_arg=Loom02 \
   top_beam_arg=TOP-3 upload_arg=upload-2
+expect upload-word kvr 1 $'0\r'
 # A stored name: a warning, the upload stays where it is, and the save counts as done.
 request repeated-name same kvr upload-3 \
   filename_arg=TW-0001 style_arg=Twill beam_arg=BEAM-8 koment_arg=again machine_arg=Loom01 \
   top_beam_arg=TOP-3 upload_arg=upload-3
+expect repeated-name kvr 1 $'0\r'
+[ -f "$work/linux/site/kvrdata/SetValueFile/upload-3" ] || fail "repeated-name: the upload was not kept"
 # A file name with a space: the first token quoted whole, and the request refused.
 request refused-name same kvr upload-4 \
   'filename_arg=TW 0004' style_arg=Plain beam_arg=B koment_arg=c machine_arg=Loom01 \
   top_beam_arg=T upload_arg=upload-4
+expect refused-name kvr 1 $'-1\r'
 # Quotes, backslashes, spaces and an empty value through the command line's quoting; the first
 # token written with a quoted part, which the C runtime joins and drops.
 RAW_FIRST='filename_arg="PL"-0005' request quoting same kvr upload-5 \
   filename_arg=PL-0005 style_arg=Plain 'beam_arg=B "7" \\srv\share\' \
   'koment_arg=say "hi", 2\" wide \"x\\" \ ' machine_arg=Loom03 'top_beam_arg=' \
   upload_arg=upload-5
+expect quoting kvr 1 $'0\r'
+grep -qF 'PL-0005,Plain,B "7" \\srv\share\,say "hi", 2\" wide \"x\\" \ ,Loom03' \
+  "$work/linux/site/kvrdata/SetValueFileList/SetValueList" || fail "quoting: the history line"
 request missing-store count nostore - \
   filename_arg=TW-0006 style_arg=Twill beam_arg=B koment_arg=c machine_arg=Loom01 \
   top_beam_arg=T
+expect missing-store nostore 1 $'-1\r'
+
+# The run status cannot be written: "open error" on standard output, exit status 255, and the
+# store untouched.
+request unwritable-status count badrun upload-9 \
+  filename_arg=TW-0009 style_arg=Twill beam_arg=B koment_arg=c machine_arg=Loom01 \
+  top_beam_arg=T upload_arg=upload-9
+expect unwritable-status badrun 255 ""
+[ "$(cat "$work/result/linux/unwritable-status.stdout")" = "open error" ] ||
+  fail "unwritable-status: standard output"
 
 # Two saves at once, from the two application directories: both wait on the store lock that a
 # Linux loomreg-check holds for a moment (the Windows saves' LockFileEx and its fcntl lock exclude
