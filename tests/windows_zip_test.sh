@@ -2,12 +2,13 @@
 # The zip for Windows servers, as `cpack -G ZIP` makes it from a windows build: one folder
 # loomreg-VERSION-win64/ holding exactly the files of the expected list, programs that need no DLL
 # beyond the system's, pkg-config and CMake files that name neither the build nor the source tree,
-# man pages as plain text with CR LF line ends, and, when loomreg.exe is built, a loomreg.exe that
-# runs from the unpacked tree under Wine.
-#   windows_zip_test.sh WINDOWS-BUILDDIR VERSION EXPECTED-LIST CPACK OBJDUMP
+# man pages as plain text with CR LF line ends, and libraries that a MinGW-w64 program links
+# through the package configuration and through pkg-config, from C alone. When loomreg.exe is
+# built, the unpacked one saves into a store, which that program then reads, under Wine.
+#   windows_zip_test.sh WINDOWS-BUILDDIR VERSION EXPECTED-LIST CPACK OBJDUMP CMAKE TOOLCHAIN CC
 set -euo pipefail
 export LC_ALL=C
-build=$(realpath -- "$1") version=$2 manifest=$3 cpack=$4 objdump=$5
+build=$(realpath -- "$1") version=$2 manifest=$3 cpack=$4 objdump=$5 cmake=$6 toolchain=$7 cc=$8
 source=$(realpath -- "$(dirname -- "${BASH_SOURCE[0]}")/..")
 work=$(mktemp -d)
 trap 'rm -rf -- "$work"' EXIT
@@ -67,12 +68,77 @@ for page in "$root"/share/doc/loomreg/*.txt; do
   grep -q '^NAME' "$page" || fail "$name.txt has no NAME section"
 done
 
-# The unpacked program runs, from a folder whose path holds a space, as under C:\Program Files.
+# Everything from here runs from a folder whose path holds a space, as under C:\Program Files.
+mv -- "$work/unpacked" "$work/un packed"
+root="$work/un packed/$top"
+wine_run() {
+  "$source/scripts/wine-run" "$build/wineprefix" "$@" | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
+
+# A program of the web application's own, in C alone, finds the package and links the libraries
+# with the C++ runtime that the package configuration adds; and builds without CMake, with the
+# flags of the zip's pkg-config files.
+consumer=$work/consumer
+"$cmake" -S "$source/tests/install_consumer" -B "$consumer" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -Dloomreg_DIR="$root/lib/cmake/loomreg" \
+  -DLOOMREG_EXPECTED_VERSION="$version" -DCONSUMER_CXX=OFF >"$work/log" 2>&1 ||
+  fail "configuring a consumer of the zip:"$'\n'"$(cat "$work/log")"
+"$cmake" --build "$consumer" --target consumer_c >"$work/log" 2>&1 ||
+  fail "building consumer_c against the zip:"$'\n'"$(cat "$work/log")"
+flags=$(PKG_CONFIG_LIBDIR=$root/lib/pkgconfig pkg-config --cflags --libs loomreg-formdata \
+  loomreg-siteconfig) || fail "pkg-config on the zip's files failed"
+# The flags are words; pkg-config writes the space in the prefix as "\ ", which eval reads back.
+eval "set -- $flags"
+"$cc" -std=c99 -Wall -Wextra -Wstrict-prototypes -pedantic -Werror -static \
+  -o "$work/consumer_pc.exe" "$source/tests/install_consumer/consumer.c" "$@" >"$work/log" 2>&1 ||
+  fail "cc consumer.c with the zip's pkg-config flags:"$'\n'"$(cat "$work/log")"
+mkdir -p "$work/site/apps/kvr"
+printf 'KVR=/apps/kvr/\r\nKVRDATA=/store/\r\nMENUDIR=/menu/\r\n' >"$work/site/apps/kvr/KVR_PATH.inf"
+for program in "$consumer/consumer_c.exe" "$work/consumer_pc.exe"; do
+  out=$(cd "$work/site/apps/kvr" && wine_run "$program") || fail "${program##*/} failed: $out"
+  [ "$out" = "style: Twill, plain
+query: ?machine=Loom%2001&style=Twill%2c%20plain&beam=BEAM%207
+data root: ../../store/
+machine list: ../../store/MachineList/MachineList" ] || fail "${program##*/} printed: $out"
+done
+
 if [ -e "$root/bin/loomreg.exe" ]; then
-  mv -- "$work/unpacked" "$work/un packed"
-  root="$work/un packed/$top"
-  out=$("$source/scripts/wine-run" "$build/wineprefix" "$root/bin/loomreg.exe" --version) ||
-    fail "loomreg.exe --version from the unpacked zip failed (exit $?): $out"
-  [ "$(tr -d '\r' <<<"$out")" = "loomreg $version" ] || fail "loomreg.exe --version says: $out"
+  out=$(wine_run "$root/bin/loomreg.exe" --version) ||
+    fail "loomreg.exe --version from the unpacked zip failed: $out"
+  [ "$out" = "loomreg $version" ] || fail "loomreg.exe --version says: $out"
+  # It saves into a store (its directories those that --paths lists), which the store's read
+  # interface, linked from the zip, then reads.
+  paths=$(cd "$work/site/apps/kvr" && wine_run "$root/bin/loomreg.exe" --paths) ||
+    fail "loomreg.exe --paths: $paths"
+  while IFS='=' read -r name path; do
+    case $name in
+      HtmlFileListFile) ;;
+      MachineListFile) mkdir -p -- "$work/site/apps/kvr/$(dirname -- "$path")" ;;
+      *) mkdir -p -- "$work/site/apps/kvr/$path" ;;
+    esac
+  done <<<"$paths"
+  store=$work/site/store
+  [ -d "$store/SetValueFile" ] || fail "loomreg.exe --paths gave no store below $work/site: $paths"
+  : >"$store/SetValueFile/FileList"
+  printf 'twill' >"$store/SetValueFile/FileData"
+  (cd "$work/site/apps/kvr" && wine_run "$root/bin/loomreg.exe" filename_arg=TW-0001 \
+    style_arg=Twill beam_arg=BEAM-7 koment_arg=first machine_arg=Loom01 top_beam_arg=TOP-3) ||
+    [ $? -eq 1 ] || fail "the save with the unpacked loomreg.exe did not run"
+  [ "$(cat "$work/site/apps/kvr/TimeExec.dat")" = $'0\r' ] ||
+    fail "the save with the unpacked loomreg.exe failed: $(cat -A "$work/site/apps/kvr/TimeExec.dat")"
+  "$cmake" --build "$consumer" --target store_consumer >"$work/log" 2>&1 ||
+    fail "building store_consumer against the zip:"$'\n'"$(cat "$work/log")"
+  out=$(cd "$work/site/apps/kvr" && wine_run "$consumer/store_consumer.exe") ||
+    fail "store_consumer failed: $out"
+  [ "$out" = "data root: ../../store/
+machines: Loom01
+styles: Twill
+files of Loom01: TW-0001
+files of Twill: TW-0001
+history: TW-0001,Twill,BEAM-7,first,Loom01
+stamped: yes
+stored: twill
+a link: 0" ] || fail "store_consumer printed: $out"
 fi
 echo "windows zip: ok ($(wc -l <<<"$expected") files)"
