@@ -73,7 +73,7 @@ TEST(RegisterSaveTest, WaitsOutAHeldLockThenFilesAndRecordsTheUpload) {
     fs::create_directories(data / dir);
   }
   WriteFile(data / "SetValueFile/FileList", "");
-  const std::string upload("warp density=42\r\nweft\n\0end", 29);
+  const std::string upload = std::string("warp density=42\r\nweft\n") + '\0' + "end";
   WriteFile(data / "SetValueFile/FileData", upload);
   testing::ScopedCwd cwd(root / "kvr");
   const Store store = Store::OpenSite();
