@@ -35,11 +35,15 @@ done
 [ -f "$launcher" ] || fail "no $launcher: build the windows preset first"
 [ -f "$exe" ] || fail "no $exe: the windows build has not built loomreg.exe"
 
-# Wine starts, and the launcher runs in it: called wrongly, it says so and exits 2.
-set +e
-usage=$("$wine_run" "$prefix" "$launcher" 2>&1)
-status=$?
-set -e
+# Wine starts, and the launcher runs in it: called wrongly, it says so and exits 2. (A run that
+# Wine ended at once, without output, is tried again, as for the saves below.)
+for attempt in 1 2 3; do
+  set +e
+  usage=$("$wine_run" "$prefix" "$launcher" 2>&1)
+  status=$?
+  set -e
+  [ -z "$usage" ] || break
+done
 [ $status -eq 2 ] && [[ $usage == *"usage: win_launch"* ]] ||
   fail "Wine cannot run the launcher (exit $status): $usage"
 # The program's path as Windows sees it: the prefix's drive Z: is the Linux root.
