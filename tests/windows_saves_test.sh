@@ -5,8 +5,9 @@
 # (CreateProcess with the program as the application name and a command line whose first token
 # is the file-name word). After each request every file below the two data roots, each
 # application directory's TimeExec.dat, the exit status and standard output must be the same
-# bytes; the refusals' messages too, and the others' as many lines. Fails, never skips, when
-# Wine cannot start or a Windows program is missing.
+# bytes, and so must the messages, but for those that carry the system's error texts and
+# absolute paths, which differ (there only as many lines). Fails, never skips, when Wine cannot
+# start or a Windows program is missing.
 #   windows_saves_test.sh LINUX-BUILDDIR WINDOWS-BUILDDIR
 #
 # The values stay ASCII: Wine converts arguments with bytes from 0x80 lossily between the Linux
