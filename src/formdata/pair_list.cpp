@@ -6,8 +6,10 @@
 #include <cstring>
 #include <memory>
 
+#include "pages.h"
+
+// Where the allocator gains from entries held outside it (see kMappedFromPairs).
 #if defined(__GLIBC__) && defined(__linux__)
-#include <sys/mman.h>
 #define LOOMREG_MAPPED_ENTRIES 1
 #endif
 
@@ -27,24 +29,14 @@ namespace {
 // Pages for `bytes` bytes, or null (see kMappedFromPairs).
 void* MapPages(std::size_t bytes) {
 #if defined(LOOMREG_MAPPED_ENTRIES)
-  // Populated at once: cheaper than a fault for every page.
-  void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  return pages == MAP_FAILED ? nullptr : pages;
+  return loomreg::os::MapPages(bytes);
 #else
   (void)bytes;
   return nullptr;
 #endif
 }
 
-void UnmapPages(void* pages, std::size_t bytes) {
-#if defined(LOOMREG_MAPPED_ENTRIES)
-  if (pages != nullptr) munmap(pages, bytes);
-#else
-  (void)pages;
-  (void)bytes;
-#endif
-}
+void UnmapPages(void* pages, std::size_t bytes) { loomreg::os::UnmapPages(pages, bytes); }
 
 }  // namespace
 
