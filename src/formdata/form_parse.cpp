@@ -126,9 +126,9 @@ WalkEnd WalkPairs(const char* text, std::size_t end, OnPair pair) {
 
 // Where the copies of a parse go. Of a parse of many pairs, they are made before its entry
 // array: a large array requested first would fold the copies the last list released (see
-// kMappedFromPairs), and each copy of this parse would then be carved from the merged space. So the
-// entries wait on pages of their own while the copies are made, and the array is requested
-// after the last one. Without the pages, the array is requested first.
+// kMappedFromPairs), and each copy of this parse would then be carved from the merged space.
+// So the entries wait on pages of their own while the copies are made, and the array is
+// requested after the last one. Without the pages, the array is requested first.
 class PairSink {
  public:
   PairSink(PairList* list, std::size_t pairs) : list_(list), staged_(pairs) {}

@@ -38,10 +38,6 @@ void* MapPages(std::size_t bytes) {
 
 void UnmapPages(void* pages, std::size_t bytes) { loomreg::os::UnmapPages(pages, bytes); }
 
-}  // namespace
-
-namespace {
-
 // The offset of `text` from `base`, when it fits in 32 bits.
 bool OffsetOf(const char* text, std::uintptr_t base, std::int32_t& offset) {
   const auto wide = static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(text) - base);
