@@ -1,8 +1,9 @@
-// Fuzzes the form-data module's handling of untrusted bytes: ParseFormData and DecodeUrlText
-// on the input's text, CopyCommaField on a 256-byte record made from it, and two round trips
-// over the NUL-separated pieces of the input: decoding an encoded text gives it back without
-// its carriage returns, and parsing a built query string gives back its pairs. Every text is
-// handed over in a heap block of exactly its size, so that ASan reports any access beyond it.
+// Fuzzes the form-data module's handling of untrusted bytes: ParseFormData, DecodeUrlText and
+// each path of the decoder on the input's text, CopyCommaField on a 256-byte record made from it,
+// and two round trips over the NUL-separated pieces of the input: decoding an encoded text gives it
+// back without its carriage returns, and parsing a built query string gives back its pairs. Every
+// text is handed over in a heap block of exactly its size, so that ASan reports any access beyond
+// it.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "formdata.h"
+#include "url_codec.h"
 
 namespace {
 
@@ -106,6 +108,31 @@ void CheckDecode(std::string_view text) {
   Require(decoded != nullptr && decoded == expected.substr(0, expected.find('\0')));
   std::free(decoded);
   std::free(source);
+
+  // Every path of the decoder the processor runs, into a buffer of the text's size and in
+  // place, where every byte after the decoded text's end must stay as it came.
+  using loomreg::formdata::DecodeWidth;
+  const std::string split = ReferenceDecode(text, true);
+  for (DecodeWidth width : {DecodeWidth::kBytes, DecodeWidth::kSse2, DecodeWidth::kSsse3}) {
+    if (!loomreg::formdata::DecodeWidthAvailable(width)) continue;
+    for (bool split_at_ampersand : {false, true}) {
+      const std::string& want = split_at_ampersand ? split : expected;
+      char* in = HeapText(text);
+      char* out = HeapText(text);
+      const std::size_t length = text.size();
+      Require(loomreg::formdata::DecodeFormTextWith(width, in, length, out, split_at_ampersand) ==
+                  want.size() &&
+              std::string_view(out, want.size()) == want);
+      Require(loomreg::formdata::DecodeFormTextWith(width, in, length, in, split_at_ampersand) ==
+                  want.size() &&
+              std::string_view(in, want.size()) == want);
+      for (std::size_t i = want.size() + 1; i <= length; ++i) {
+        Require(i == length ? in[i] == '\0' : in[i] == text[i]);
+      }
+      std::free(out);
+      std::free(in);
+    }
+  }
 }
 
 void CheckEncodeRoundTrip(std::string_view text) {

@@ -126,69 +126,59 @@ WalkEnd WalkPairs(const char* text, std::size_t end, OnPair pair) {
 
 // Where the copies of a parse go. Of a parse of many pairs, they are made before its entry
 // array: a large array requested first would fold the copies the last list released (see
-// MapEntries), and each copy of this parse would then be carved from the merged space. So the
-// entries wait on pages of their own while the copies are made, and the array is requested
-// after the last one. Without the pages, the array is requested first.
+// kMappedFromPairs), and each copy of this parse would then be carved from the merged space.
+// So the entries wait on pages of their own while the copies are made, and the array is
+// requested after the last one. Without the pages, the array is requested first.
 class PairSink {
  public:
-  PairSink(PairList* list, std::size_t pairs) : list_(list), pairs_(pairs) {}
-  ~PairSink() { Unmap(); }
+  PairSink(PairList* list, std::size_t pairs) : list_(list), staged_(pairs) {}
   PairSink(const PairSink&) = delete;
   PairSink& operator=(const PairSink&) = delete;
 
   // Makes room for the pairs; false, with the list released, when memory runs out.
   bool Open() {
-    staged_ = loomreg::formdata::MapEntries(pairs_);
-    return staged_ != nullptr || loomreg::formdata::ReservePairs(pairs_, list_);
+    return staged_.mapped() || loomreg::formdata::ReservePairs(staged_.capacity(), list_);
   }
 
   // Copies one pair; false, with the list released, when memory runs out.
   bool Add(std::string_view name, std::string_view value) {
-    if (staged_ == nullptr) return loomreg::formdata::FillPairCopy(name, value, list_);
+    if (!staged_.mapped()) return loomreg::formdata::FillPairCopy(name, value, list_);
     loomreg::formdata::OwnedText name_copy = loomreg::formdata::CopyText(name);
     loomreg::formdata::OwnedText value_copy = loomreg::formdata::CopyText(value);
-    if (!name_copy || !value_copy) {
+    if (!name_copy || !value_copy || !staged_.Push({name_copy.get(), value_copy.get()})) {
       Abandon();
       return false;
     }
-    staged_[staged_count_++] = {name_copy.release(), value_copy.release()};
+    (void)name_copy.release();
+    (void)value_copy.release();
     return true;
   }
 
   // Moves the staged pairs into the entry array; false, with the list released, when memory
   // runs out.
   bool Close() {
-    if (staged_ == nullptr) return true;
-    if (!loomreg::formdata::ReservePairs(staged_count_, list_)) {
+    if (!staged_.mapped() || staged_.size() == 0) return true;
+    if (!loomreg::formdata::ReservePairs(staged_.size(), list_)) {
       Abandon();
       return false;
     }
-    std::memcpy(list_->pairs + list_->pairCount, staged_, staged_count_ * sizeof *staged_);
-    list_->pairCount += static_cast<std::int32_t>(staged_count_);
-    Unmap();
+    staged_.CopyTo(list_->pairs + list_->pairCount);
+    list_->pairCount += static_cast<std::int32_t>(staged_.size());
     return true;
   }
 
  private:
   void Abandon() {
-    for (std::size_t i = 0; i < staged_count_; ++i) {
-      std::free(staged_[i].name);
-      std::free(staged_[i].value);
+    for (std::size_t i = 0; i < staged_.size(); ++i) {
+      const NameValuePair pair = staged_[i];
+      std::free(pair.name);
+      std::free(pair.value);
     }
-    Unmap();
     FreePairList(list_);
   }
 
-  void Unmap() {
-    loomreg::formdata::UnmapEntries(staged_, pairs_);
-    staged_ = nullptr;
-    staged_count_ = 0;
-  }
-
   PairList* list_;
-  std::size_t pairs_;
-  NameValuePair* staged_ = nullptr;
-  std::size_t staged_count_ = 0;
+  loomreg::formdata::StagedEntries staged_;
 };
 
 }  // namespace

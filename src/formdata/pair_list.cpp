@@ -6,8 +6,10 @@
 #include <cstring>
 #include <memory>
 
+#include "pages.h"
+
+// Where the allocator gains from entries held outside it (see kMappedFromPairs).
 #if defined(__GLIBC__) && defined(__linux__)
-#include <sys/mman.h>
 #define LOOMREG_MAPPED_ENTRIES 1
 #endif
 
@@ -22,26 +24,74 @@ OwnedText CopyText(std::string_view text) {
   return copy;
 }
 
-NameValuePair* MapEntries(std::size_t count) {
+namespace {
+
+// Pages for `bytes` bytes, or null (see kMappedFromPairs).
+void* MapPages(std::size_t bytes) {
 #if defined(LOOMREG_MAPPED_ENTRIES)
-  if (count < kMappedFromPairs || count > static_cast<std::size_t>(INT32_MAX)) return nullptr;
-  // Populated at once: cheaper than a fault for every page.
-  void* pages = mmap(nullptr, count * sizeof(NameValuePair), PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  return pages == MAP_FAILED ? nullptr : static_cast<NameValuePair*>(pages);
+  return loomreg::os::MapPages(bytes);
 #else
-  (void)count;
+  (void)bytes;
   return nullptr;
 #endif
 }
 
-void UnmapEntries(NameValuePair* entries, std::size_t count) {
-#if defined(LOOMREG_MAPPED_ENTRIES)
-  if (entries != nullptr) munmap(entries, count * sizeof *entries);
-#else
-  (void)entries;
-  (void)count;
-#endif
+void UnmapPages(void* pages, std::size_t bytes) { loomreg::os::UnmapPages(pages, bytes); }
+
+// The offset of `text` from `base`, when it fits in 32 bits.
+bool OffsetOf(const char* text, std::uintptr_t base, std::int32_t& offset) {
+  const auto wide = static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(text) - base);
+  offset = static_cast<std::int32_t>(wide);
+  return offset == wide;
+}
+
+char* AtOffset(std::uintptr_t base, std::int32_t offset) {
+  return reinterpret_cast<char*>(base + static_cast<std::uintptr_t>(std::int64_t{offset}));
+}
+
+}  // namespace
+
+StagedEntries::StagedEntries(std::size_t capacity) : capacity_(capacity) {
+  if (capacity >= kMappedFromPairs && capacity <= static_cast<std::size_t>(INT32_MAX)) {
+    packed_ = static_cast<std::int32_t*>(MapPages(capacity * 2 * sizeof *packed_));
+  }
+}
+
+StagedEntries::~StagedEntries() {
+  UnmapPages(packed_, capacity_ * 2 * sizeof *packed_);
+  UnmapPages(whole_, capacity_ * sizeof *whole_);
+}
+
+bool StagedEntries::Push(NameValuePair entry) {
+  if (packed_ != nullptr) {
+    if (size_ == 0) base_ = reinterpret_cast<std::uintptr_t>(entry.name);
+    std::int32_t* offsets = packed_ + 2 * size_;
+    if (OffsetOf(entry.name, base_, offsets[0]) && OffsetOf(entry.value, base_, offsets[1])) {
+      ++size_;
+      return true;
+    }
+    // Held whole from now on.
+    whole_ = static_cast<NameValuePair*>(MapPages(capacity_ * sizeof *whole_));
+    if (whole_ == nullptr) return false;
+    CopyTo(whole_);
+    UnmapPages(packed_, capacity_ * 2 * sizeof *packed_);
+    packed_ = nullptr;
+  }
+  whole_[size_++] = entry;
+  return true;
+}
+
+NameValuePair StagedEntries::operator[](std::size_t index) const {
+  if (packed_ == nullptr) return whole_[index];
+  return {AtOffset(base_, packed_[2 * index]), AtOffset(base_, packed_[2 * index + 1])};
+}
+
+void StagedEntries::CopyTo(NameValuePair* out) const {
+  if (packed_ == nullptr) {
+    std::memcpy(out, whole_, size_ * sizeof *out);
+    return;
+  }
+  for (std::size_t i = 0; i < size_; ++i) out[i] = (*this)[i];
 }
 
 namespace {
@@ -109,13 +159,17 @@ void FreePairList(PairList* list) {
   NameValuePair* const pairs = list->pairs;
   const std::int32_t count = list->pairCount;
   if (pairs != nullptr) {
-    // A large list's entries move out of the array, so that it goes first (see MapEntries).
-    const auto size = static_cast<std::size_t>(count);
-    if (NameValuePair* moved = loomreg::formdata::MapEntries(size)) {
-      std::memcpy(moved, pairs, size * sizeof *pairs);
+    // A large list's entries move out of the array, so that it goes first (see kMappedFromPairs).
+    loomreg::formdata::StagedEntries moved(static_cast<std::size_t>(count));
+    bool all_moved = moved.mapped();
+    for (std::int32_t i = 0; all_moved && i < count; ++i) all_moved = moved.Push(pairs[i]);
+    if (all_moved) {
       std::free(pairs);
-      loomreg::formdata::FreeCopies(moved, count);
-      loomreg::formdata::UnmapEntries(moved, size);
+      for (std::size_t i = 0; i < moved.size(); ++i) {
+        const NameValuePair pair = moved[i];
+        std::free(pair.name);
+        std::free(pair.value);
+      }
     } else {
       loomreg::formdata::FreeCopies(pairs, count);
       std::free(pairs);

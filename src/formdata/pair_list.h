@@ -4,6 +4,7 @@
 #define LOOMREG_FORMDATA_PAIR_LIST_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
@@ -22,12 +23,39 @@ OwnedText CopyText(std::string_view text);
 
 // With glibc on Linux, whose allocator folds every small block it holds in its fast bins into
 // larger free ones when a block of 1 KiB or more is requested, or one of 64 KiB or more
-// released: pages outside the allocator for `count` entries that a large list holds there for a
-// moment, so that its entry array is requested after its copies and released before them.
-// Null elsewhere, below kMappedFromPairs entries, and when the pages cannot be had.
+// released, a large list holds its entries for a moment on pages outside the allocator, so that
+// its entry array is requested after its copies and released before them. Not elsewhere, nor
+// below kMappedFromPairs entries.
 constexpr std::size_t kMappedFromPairs = 65536 / sizeof(NameValuePair);
-NameValuePair* MapEntries(std::size_t count);
-void UnmapEntries(NameValuePair* entries, std::size_t count);
+
+// Up to `capacity` entries held for a moment on such pages. Mapping pages costs more than
+// filling them, so each entry is held as two 32-bit offsets from the first name while every
+// copy lies within 2 GiB of it, on half the pages; once one does not, all are held whole.
+// mapped() is false where no pages are used, and when they cannot be had.
+class StagedEntries {
+ public:
+  explicit StagedEntries(std::size_t capacity);
+  ~StagedEntries();
+  StagedEntries(const StagedEntries&) = delete;
+  StagedEntries& operator=(const StagedEntries&) = delete;
+
+  bool mapped() const { return packed_ != nullptr || whole_ != nullptr; }
+  std::size_t capacity() const { return capacity_; }
+  std::size_t size() const { return size_; }
+  // Holds one more entry, of at most `capacity`; false, holding it not, when the pages for
+  // whole entries cannot be had.
+  bool Push(NameValuePair entry);
+  NameValuePair operator[](std::size_t index) const;
+  // Copies the entries held, in order, to `out`.
+  void CopyTo(NameValuePair* out) const;
+
+ private:
+  std::size_t capacity_;
+  std::size_t size_ = 0;
+  std::uintptr_t base_ = 0;
+  std::int32_t* packed_ = nullptr;  // name and value offsets of each entry
+  NameValuePair* whole_ = nullptr;
+};
 
 // Appends copies of `name` and `value` (which must hold no NUL) to the list, growing its entry
 // array by exactly one entry. When memory runs out, releases the list, leaves it empty and

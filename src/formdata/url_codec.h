@@ -20,6 +20,15 @@ namespace loomreg::formdata {
 std::size_t DecodeFormText(const char* text, std::size_t length, char* out,
                            bool split_at_ampersand);
 
+// The decoder's paths, all giving the same result: a byte at a time; sixteen bytes a time up to
+// each escape (SSE2, which every x86-64 has); sixteen bytes a time with every escape among
+// them (SSSE3, chosen at run time). DecodeFormText takes the widest the processor runs; these
+// are for holding each path to the others.
+enum class DecodeWidth { kBytes, kSse2, kSsse3 };
+bool DecodeWidthAvailable(DecodeWidth width);
+std::size_t DecodeFormTextWith(DecodeWidth width, const char* text, std::size_t length, char* out,
+                               bool split_at_ampersand);
+
 // The length of `text` once encoded.
 std::size_t EncodedLength(std::string_view text);
 
