@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,21 +18,12 @@ using testing::Pairs;
 using testing::PairsOf;
 using testing::ScopedList;
 
-// What `print` writes to standard output (file descriptor 1).
+// What `print` writes to standard output.
 std::string CapturedStdout(const std::function<void()>& print) {
-  std::fflush(stdout);
-  std::FILE* capture = std::tmpfile();
-  int saved = dup(1);
-  dup2(fileno(capture), 1);
+  ::testing::internal::CaptureStdout();
   print();
   std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  std::string out;
-  std::rewind(capture);
-  for (int c; (c = std::getc(capture)) != EOF;) out.push_back(static_cast<char>(c));
-  std::fclose(capture);
-  return out;
+  return ::testing::internal::GetCapturedStdout();
 }
 
 TEST(PairListTest, EmptyListMissesEverything) {
