@@ -281,8 +281,11 @@ Error WriteStream(Stream stream, std::string_view data, std::size_t& written);
 // and "\n" never gains a CR. On POSIX they are binary already.
 Error BinaryStandardStreams();
 
-// The working directory's full path, in the system's code page.
+// The working directory's full path, in the system's code page, '/'-separated.
 Error WorkingDirectory(std::string& out);
+// The length of the root that begins `path` ("/"; on Windows also "C:/" or "//server/share/",
+// with either separator), or 0 for a relative path.
+std::size_t RootLength(std::string_view path);
 
 // This process's ID.
 std::int64_t ProcessId();

@@ -37,8 +37,7 @@ int FdOf(const Handle& handle) { return RootAccess::Fd(handle); }
 Error Fail(int err) {
   Kind kind = Kind::kOther;
   switch (err) {
-    case ENOENT:
-    case ENOTDIR:
+    case ENOENT:  // ENOTDIR, a file where a directory should be, is not "missing"
       kind = Kind::kNotFound;
       break;
     case EEXIST:
@@ -536,6 +535,8 @@ Error WriteStream(Stream stream, std::string_view data, std::size_t& written) {
 }
 
 Error BinaryStandardStreams() { return {}; }
+
+std::size_t RootLength(std::string_view path) { return path.starts_with('/') ? 1 : 0; }
 
 Error WorkingDirectory(std::string& out) {
   std::vector<char> buffer(256);

@@ -561,7 +561,28 @@ Error WorkingDirectory(std::string& out) {
     path.resize(size);
   }
   out = Narrow(path);
+  // A path of more than MAX_PATH characters may come back with the \\?\ prefix.
+  if (out.starts_with("\\\\?\\")) out.erase(0, 4);
+  std::replace(out.begin(), out.end(), '\\', '/');
   return {};
+}
+
+std::size_t RootLength(std::string_view path) {
+  auto separator = [&](std::size_t i) {
+    return i < path.size() && (path[i] == '/' || path[i] == '\\');
+  };
+  const bool drive = path.size() >= 2 && path[1] == ':' &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  if (drive) return separator(2) ? 3 : 0;  // "C:name" is relative to C:'s own directory
+  if (!separator(0)) return 0;
+  if (!separator(1)) return 1;
+  // "//server/share/": the server's and the share's names are the root.
+  std::size_t end = 2, parts = 0;
+  while (end < path.size() && parts < 2) {
+    if (separator(end)) ++parts;
+    ++end;
+  }
+  return end;
 }
 
 std::int64_t ProcessId() { return ::GetCurrentProcessId(); }

@@ -13,8 +13,11 @@ namespace loomreg {
 namespace {
 
 // `path`, absolute, with "." and ".." steps and repeated slashes taken out, as the kernel would
-// read it were no step a symbolic link.
+// read it were no step a symbolic link. Its root ("/", or a drive or share) is kept as it is.
 std::string Normal(std::string_view path) {
+  const std::size_t root_length = os::RootLength(path);
+  std::string text(path.substr(0, root_length));
+  path.remove_prefix(root_length);
   std::vector<std::string_view> steps;
   while (!path.empty()) {
     std::size_t slash = path.find('/');
@@ -27,9 +30,8 @@ std::string Normal(std::string_view path) {
     }
     steps.push_back(step);
   }
-  std::string text;
   for (std::string_view step : steps) {
-    text += '/';
+    if (!text.empty() && !text.ends_with('/')) text += '/';
     text += step;
   }
   return text;
@@ -93,8 +95,10 @@ const std::string& Store::WorkingDirectory() const {
 
 std::string Store::AbsoluteRoot() const {
   std::string root = root_.size() <= kMaxBytes ? root_ : std::string();
-  if (root.empty() || root.front() != '/') root = WorkingDirectory() + "/" + root;
-  return Normal(root) + "/";
+  if (os::RootLength(root) == 0) root = WorkingDirectory() + "/" + root;
+  std::string normal = Normal(root);
+  if (!normal.ends_with('/')) normal += '/';
+  return normal;
 }
 
 const std::string& Store::Origin() const {
