@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace loomreg {
 namespace {
@@ -20,14 +21,27 @@ inline bool WholeWordAt(const char* data, std::size_t len, std::size_t pos, std:
   return after < len ? IsListSpace(data[after]) : list_end;
 }
 
+// The first occurrence of `name` in data[from, len), or nullptr. glibc's memmem is the fastest
+// search there is for this; a C library without memmem (Windows's) gets the standard library's
+// find, which scans for the first byte with memchr.
+inline const char* Find(const char* data, std::size_t len, std::size_t from,
+                        std::string_view name) {
+#if defined(__GLIBC__)
+  return static_cast<const char*>(::memmem(data + from, len - from, name.data(), name.size()));
+#else
+  const std::size_t pos = std::string_view(data, len).find(name, from);
+  return pos == std::string_view::npos ? nullptr : data + pos;
+#endif
+}
+
 // Looks for `name` as a whole word in `window`, starting at `from`, with memmem.
 bool SearchWithMemmem(const char* data, std::size_t len, std::size_t from, std::string_view name,
                       bool list_start, bool list_end) {
   const std::size_t n = name.size();
   while (from + n <= len) {
-    const void* hit = ::memmem(data + from, len - from, name.data(), n);
+    const char* hit = Find(data, len, from, name);
     if (hit == nullptr) return false;
-    std::size_t pos = static_cast<const char*>(hit) - data;
+    std::size_t pos = static_cast<std::size_t>(hit - data);
     if (WholeWordAt(data, len, pos, n, list_start, list_end)) return true;
     from = pos + 1;
   }

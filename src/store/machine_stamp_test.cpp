@@ -1,9 +1,13 @@
 #include "machine_stamp.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "test_support.h"
 
 namespace loomreg {
 namespace {
@@ -27,35 +31,27 @@ TEST(MachineStampTest, FormatsEnglishNamesAndZeroPaddedFields) {
 }
 
 TEST(MachineStampTest, UsesLocalTimeFromTz) {
-  const char* old = getenv("TZ");
-  std::string saved = old ? old : "";
+  const char* old = std::getenv("TZ");
+  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
   // 2026-03-01 00:30:00 UTC is still February five hours west.
-  setenv("TZ", "UTC", 1);
+  testing::SetEnv("TZ", "UTC");
   EXPECT_EQ(MachineStampText("M1", 1772325000), "M1,Sun Mar 01 00:30:00 2026\r\n\r\n");
-  setenv("TZ", "EST5", 1);  // a POSIX rule: needs no time zone database
+  testing::SetEnv("TZ", "EST5");  // a POSIX rule: needs no time zone database
   EXPECT_EQ(MachineStampText("M1", 1772325000), "M1,Sat Feb 28 19:30:00 2026\r\n\r\n");
-  if (old) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
+  testing::SetEnv("TZ", saved);
 }
 
 TEST(StampFaultTest, AcceptsWhatFormatStampWrites) {
-  const char* old = getenv("TZ");
-  std::string saved = old ? old : "";
-  setenv("TZ", "UTC", 1);
+  const char* old = std::getenv("TZ");
+  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+  testing::SetEnv("TZ", "UTC");
   // Every day of a leap year and its neighbours, at a moment that shifts the time fields too.
   for (std::time_t when = 1704067200 - 86400; when < 1735689600 + 86400; when += 86400 + 3661) {
     std::string text = MachineStampText("M", when);
     std::string stamp = text.substr(2, 24);
     EXPECT_EQ(StampFault(stamp), std::nullopt) << stamp;
   }
-  if (old) {
-    setenv("TZ", saved.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
+  testing::SetEnv("TZ", saved);
 }
 
 TEST(StampFaultTest, RefusesMalformedAndImpossibleStamps) {

@@ -1,5 +1,16 @@
 #include "test_support.h"
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -73,6 +84,74 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
     }
   }
   return files;
+}
+
+void SetEnv(const std::string& name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+  // An empty value removes the variable there.
+  ::_putenv_s(name.c_str(), value ? value->c_str() : "");
+#else
+  if (value) {
+    ::setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    ::unsetenv(name.c_str());
+  }
+#endif
+}
+
+bool MakeFifo(const fs::path& path) {
+#ifdef _WIN32
+  (void)path;
+  return false;
+#else
+  return ::mkfifo(path.c_str(), 0666) == 0;
+#endif
+}
+
+bool MakeSymlink(const fs::path& target, const fs::path& link) {
+  std::error_code failed;
+  fs::create_symlink(target, link, failed);
+  return !failed && fs::is_symlink(fs::symlink_status(link, failed));
+}
+
+std::string ReadAndClose(int fd) {
+  std::string content(1 << 20, '\0');
+  std::size_t have = 0;
+  for (;;) {
+#ifdef _WIN32
+    const int got =
+        ::_read(fd, content.data() + have, static_cast<unsigned>(content.size() - have));
+#else
+    const ssize_t got = ::read(fd, content.data() + have, content.size() - have);
+#endif
+    if (got <= 0) break;
+    have += static_cast<std::size_t>(got);
+  }
+#ifdef _WIN32
+  ::_close(fd);
+#else
+  ::close(fd);
+#endif
+  content.resize(have);
+  return content;
+}
+
+std::string DescriptorFaults(int fd) {
+  std::string faults;
+#ifdef _WIN32
+  DWORD flags = 0;
+  HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE || !::GetHandleInformation(handle, &flags)) {
+    return "not an open descriptor";
+  }
+  if (flags & HANDLE_FLAG_INHERIT) faults += "inherited by started programs; ";
+#else
+  const int status = ::fcntl(fd, F_GETFL), descriptor = ::fcntl(fd, F_GETFD);
+  if (status < 0 || descriptor < 0) return "not an open descriptor";
+  if (status & O_NONBLOCK) faults += "O_NONBLOCK set; ";
+  if (!(descriptor & FD_CLOEXEC)) faults += "FD_CLOEXEC missing; ";
+#endif
+  return faults;
 }
 
 }  // namespace loomreg::testing

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,23 @@ bool Exists(const std::filesystem::path& path);
 // Every regular file and symbolic link below `root` (relative path -> content or link target),
 // and every directory (relative path -> "<dir>"): a snapshot to compare before and after.
 std::map<std::string, std::string> Snapshot(const std::filesystem::path& root);
+
+// Sets environment variable `name` to `value`, or removes it for std::nullopt.
+void SetEnv(const std::string& name, const std::optional<std::string>& value);
+
+// What a test that plants hostile files in a store can make on this system. Each returns false
+// where the system (Windows, or Wine) cannot make it, and the caller skips that case, saying so.
+// A FIFO: POSIX only.
+bool MakeFifo(const std::filesystem::path& path);
+// A symbolic link to `target`: Wine reports success and makes nothing, so the link is looked at.
+bool MakeSymlink(const std::filesystem::path& target, const std::filesystem::path& link);
+
+// Reads a C runtime file descriptor to its end (up to 1 MiB) and closes it.
+std::string ReadAndClose(int fd);
+// What is wrong with a descriptor handed out for reading: "" when it blocks on reads and is not
+// inherited by started programs (POSIX: no O_NONBLOCK, FD_CLOEXEC; Windows: the handle is not
+// inheritable), else what is amiss.
+std::string DescriptorFaults(int fd);
 
 struct ProcessResult {
   int exit_status = -1;  // -1 when the process did not exit normally
