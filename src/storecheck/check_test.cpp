@@ -1,11 +1,10 @@
 #include "check.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <random>
@@ -217,7 +216,9 @@ TEST_F(CheckStoreTest, CannotReadAStoreWithoutItsDirectoriesOrFileList) {
 
 TEST_F(CheckStoreTest, AListThatIsNoRegularFileIsAProblemAndIsNotRead) {
   fs::remove(root_ / "kvrdata/StyleFile/S1");
-  ASSERT_EQ(::mkfifo((root_ / "kvrdata/StyleFile/S1").c_str(), 0666), 0);
+  if (!testing::MakeFifo(root_ / "kvrdata/StyleFile/S1")) {
+    GTEST_SKIP() << "a FIFO in place of a list: this system has none";
+  }
   CheckResult result = Check();
   EXPECT_TRUE(result.errors.empty());
   // Unread, the list names nothing: the stored file is reported as not in it.
@@ -337,7 +338,18 @@ struct DamageRow {
   std::function<void()> damage;
   std::vector<std::pair<FindingKind, std::string>> findings;
   std::map<std::string, std::vector<std::string>> adds;  // planned list -> names to add
+  // What the system must have for the row: symbolic links, or owners of files.
+  enum Needs { kNothing, kLinks, kOwners } needs = kNothing;
 };
+
+// Gives `path` (a directory too) to `owner` and `group`.
+void GiveAway(const fs::path& path, os::Id owner, os::Id group) {
+  os::OpenOptions options;
+  options.any_type = true;
+  os::Handle file;
+  ASSERT_TRUE(os::OpenFile(os::Root(), path.generic_string(), options, file).ok()) << path;
+  ASSERT_TRUE(os::SetOwner(file, owner, group).ok()) << path;
+}
 
 std::vector<DamageRow> CheckStoreTest::DamageRows() {
   using K = FindingKind;
@@ -366,11 +378,12 @@ std::vector<DamageRow> CheckStoreTest::DamageRows() {
        {}},
       {"LinksAsAMachinesFileListAndStamp",
        [this] {
-         fs::create_symlink("/etc/passwd", root_ / "kvrdata/MachineF/LoomX");
-         fs::create_symlink("/dev/zero", root_ / "kvrdata/Machine/LoomY");
+         ASSERT_TRUE(testing::MakeSymlink("/etc/passwd", root_ / "kvrdata/MachineF/LoomX"));
+         ASSERT_TRUE(testing::MakeSymlink("/dev/zero", root_ / "kvrdata/Machine/LoomY"));
        },
        {{K::kWrongType, Path("Machine/LoomY")}, {K::kWrongType, Path("MachineF/LoomX")}},
-       {}},
+       {},
+       DamageRow::kLinks},
       {"DirectoryInAStyleDirectory",
        [this] { fs::create_directory(root_ / "kvrdata/SetValueFile/S1/D1"); },
        {{K::kWrongType, Path("SetValueFile/S1/D1")}},
@@ -386,12 +399,15 @@ std::vector<DamageRow> CheckStoreTest::DamageRows() {
       {"LockOfRootInAStoreOfNobody",
        [this] {
          // Tests run as root: the store is handed to nobody, the lock file kept root's.
-         ASSERT_EQ(::chown((root_ / "kvrdata/SetValueFileList").c_str(), 65534, 65534), 0);
+         GiveAway(root_ / "kvrdata/SetValueFileList", 65534, 65534);
          Write("SetValueFileList/.lock", "");
-         ASSERT_EQ(::chmod((root_ / "kvrdata/SetValueFileList/.lock").c_str(), 0644), 0);
+         fs::permissions(root_ / "kvrdata/SetValueFileList/.lock",
+                         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                             fs::perms::others_read);
        },
        {{K::kUnusableLock, lock}},
-       {}},
+       {},
+       DamageRow::kOwners},
   };
 }
 
@@ -400,8 +416,17 @@ TEST_F(CheckStoreTest, ReportsMissingListsWrongTypesAndUploads) {
   using K = FindingKind;
   const std::string lock = Path("SetValueFileList/.lock");
   const std::vector<DamageRow> rows = DamageRows();
+  const bool links = testing::MakeSymlink("nowhere", root_ / "probe");
   for (const DamageRow& row : rows) {
     SCOPED_TRACE(row.name);
+    if (row.needs == DamageRow::kLinks && !links) {
+      std::cout << "not tested here: " << row.name << ", as this system makes no symbolic links\n";
+      continue;
+    }
+    if (row.needs == DamageRow::kOwners && os::EffectiveUser() == os::kNoId) {
+      std::cout << "not tested here: " << row.name << ", as files have no owners on this system\n";
+      continue;
+    }
     Reset();
     row.damage();
     CheckResult result = Check();
