@@ -319,7 +319,7 @@ Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor
 
 // Renames `from` over `to`, both below `root`, replacing the file that `to` names: a reader sees
 // the old file or the new one, never neither. Unlike Move, an existing `to` is replaced.
-Error ReplaceFile(const Root& root, std::string_view from, std::string_view to);
+Error RenameOver(const Root& root, std::string_view from, std::string_view to);
 
 // Creates an unnamed file in the system's temporary directory (TMPDIR, else /tmp on POSIX;
 // GetTempPath on Windows), open for reading and writing, that is gone once its handle closes.

@@ -651,7 +651,7 @@ Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor
   return error;
 }
 
-Error ReplaceFile(const Root& root, std::string_view from, std::string_view to) {
+Error RenameOver(const Root& root, std::string_view from, std::string_view to) {
   const int dir = RootAccess::Dir(root);
   if (::renameat(dir, std::string(from).c_str(), dir, std::string(to).c_str()) != 0) {
     return Fail(errno);

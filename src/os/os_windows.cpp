@@ -652,7 +652,7 @@ Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor
   return error;
 }
 
-Error ReplaceFile(const Root& root, std::string_view from, std::string_view to) {
+Error RenameOver(const Root& root, std::string_view from, std::string_view to) {
   if (!::MoveFileExW(FullPath(root, from).c_str(), FullPath(root, to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return LastError();

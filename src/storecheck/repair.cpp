@@ -149,7 +149,7 @@ Status Commit(Fd& in, const Place& list, const os::Info& before, TempFile& temp)
     return Status::Error("the list changed while it was being repaired");
   }
   in.Reset();
-  if (os::Error renamed = os::ReplaceFile(temp.dir(), temp.name(), name); !renamed.ok()) {
+  if (os::Error renamed = os::RenameOver(temp.dir(), temp.name(), name); !renamed.ok()) {
     return Status::SystemError("cannot rename the repaired list over", list.shown, renamed);
   }
   temp.Release();

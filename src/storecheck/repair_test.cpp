@@ -48,7 +48,7 @@ TEST(RepairListTest, RewritesThroughARename) {
   std::vector<Repair> repairs;
   RepairList(AnyStore(), At(list), kEachOnce, repairs);
   EXPECT_EQ(testing::ReadFile(list), "A\r\nB\r\nN\r\n");
-  ASSERT_EQ(repairs.size(), 3u);
+  ASSERT_EQ(repairs.size(), 3u) << repairs[0].detail;
   EXPECT_EQ(repairs[0].action, RepairAction::kRemovedRepeat);
   EXPECT_EQ(repairs[0].file, At(list));
   EXPECT_EQ(repairs[1].action, RepairAction::kEndedLastLine);
