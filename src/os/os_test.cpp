@@ -225,6 +225,15 @@ TEST_F(OsTest, StatReportsTimeLinksModeAndType) {
   EXPECT_EQ(std::tuple(found.id, found.modified_ns, found.links),
             std::tuple(info.id, info.modified_ns, info.links));
 
+  // Flushed by name, whether this process may write it or not; a missing file is not found.
+  Put("readonly", "x");
+  fs::permissions(dir_ / "readonly", fs::perms::owner_read);
+  Error flushed = FlushFile(root_, "readonly");
+  EXPECT_TRUE(flushed.ok()) << flushed.text;
+  EXPECT_TRUE(FlushFile(root_, "file").ok());
+  EXPECT_EQ(FlushFile(root_, "missing").kind, Kind::kNotFound);
+  fs::permissions(dir_ / "readonly", fs::perms::owner_all);
+
   Handle file = Open("file", Access::kReadWrite);
   Error moded = SetMode(file, 0640);
   EXPECT_TRUE(moded.ok()) << moded.text;

@@ -330,10 +330,22 @@ Error FlushDirectory(const Root& root, std::string_view name) {
 }
 
 Error FlushFile(const Root& root, std::string_view name) {
-  HANDLE file = ::CreateFileW(FullPath(root, name).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                              nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return LastError();
+  // FlushFileBuffers needs a handle open for writing.
+  const std::wstring path = FullPath(root, name);
+  HANDLE file =
+      ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    // A directory's entries are durable already, and a read-only file cannot be opened for
+    // writing: its data is the system's to write back, as every handle's is.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+      return {};
+    }
+    return Fail(code);
+  }
   Handle opened = Own(file);
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(file, &info)) return LastError();

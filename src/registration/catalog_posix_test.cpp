@@ -1,15 +1,12 @@
 // What the catalogue writes do with what only POSIX systems have: the umask of created files, a
 // device in place of a list, and the file-size limit that cuts a write short.
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <filesystem>
 #include <string>
 
 #include "catalog.h"
+#include "posix_support.h"
 #include "registration.h"
 #include "test_support.h"
 
@@ -26,17 +23,16 @@ class CatalogPosixTest : public ::testing::Test {
 };
 
 TEST_F(CatalogPosixTest, CreatedFilesGetModeFromTheUmask) {
-  mode_t old = ::umask(027);
   std::string list = Path("list");
-  EXPECT_EQ(AppendListLine(list.c_str(), "a"), 0);
-  ::umask(old);
-  struct stat st;
-  ASSERT_EQ(::stat(list.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  {
+    testing::ScopedUmask umask(027);
+    EXPECT_EQ(AppendListLine(list.c_str(), "a"), 0);
+  }
+  EXPECT_EQ(std::filesystem::status(list).permissions(), std::filesystem::perms(0640));
 }
 
 TEST_F(CatalogPosixTest, AddNameIfAbsentFailsOnADeviceInPlaceOfTheList) {
-  ASSERT_EQ(::symlink("/dev/zero", Path("zero").c_str()), 0);
+  std::filesystem::create_symlink("/dev/zero", Path("zero"));
   EXPECT_EQ(AddNameIfAbsent(Path("zero").c_str(), "a"), -1);
 }
 
@@ -44,17 +40,14 @@ TEST_F(CatalogPosixTest, AddNameIfAbsentFailsOnADeviceInPlaceOfTheList) {
 TEST_F(CatalogPosixTest, AWriteCutShortReportsWhyAndIsUndone) {
   std::string list = Path("list");
   WriteFile(list, std::string(1000, 'x') + "\r\n");
-  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit old_limit;
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  struct rlimit limit = old_limit;
-  limit.rlim_cur = 1005;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  Status appended = AppendLine(Place::FromWorkingDirectory(list), "0123456789");
-  Status listed = AddToFileList(Place::FromWorkingDirectory(list), "0123456789");
-  Status history = AppendHistory(Place::FromWorkingDirectory(list), "f", "s", "b", "c", "m");
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  std::signal(SIGXFSZ, old_handler);
+  Status appended, listed, history;
+  {
+    testing::FileSizeLimit limit(1005);
+    ASSERT_TRUE(limit.ok());
+    appended = AppendLine(Place::FromWorkingDirectory(list), "0123456789");
+    listed = AddToFileList(Place::FromWorkingDirectory(list), "0123456789");
+    history = AppendHistory(Place::FromWorkingDirectory(list), "f", "s", "b", "c", "m");
+  }
   for (const Status& status : {appended, listed, history}) {
     EXPECT_NE(status.message().find("File too large"), std::string::npos) << status.message();
   }

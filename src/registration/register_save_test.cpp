@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "registration.h"
+#include "store_lock.h"
 #include "test_support.h"
 
 namespace loomreg {
@@ -51,6 +54,64 @@ TEST(RegisterSaveTest, NullArgumentsAreEmptyValues) {
   EXPECT_EQ(RegisterSave(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "loomreg: refused: file name is empty\n");
   EXPECT_TRUE(testing::Snapshot(dir.path()).empty());
+}
+
+// A whole save on a store made as loomreg-mkstore makes it, on every system: it waits for a
+// lock another handle holds until its deadline and then changes nothing; once the lock is
+// free it files the upload byte for byte (CR LF, a lone LF and a NUL kept), records it in
+// every catalogue with CR LF, and never replaces a stored file of the name.
+TEST(RegisterSaveTest, WaitsOutAHeldLockThenFilesAndRecordsTheUpload) {
+  namespace fs = std::filesystem;
+  using std::chrono::milliseconds;
+  using std::chrono::steady_clock;
+  testing::TempDir root;
+  fs::create_directory(root / "kvr");
+  const fs::path data = root / "kvrdata";
+  for (const char* dir :
+       {"StyleFile", "SetValueFileList", "MachineF", "MachineList", "SetValueFile", "StyleList",
+        "Dobby", "DobbyList", "DobbyFile", "Machine"}) {
+    fs::create_directories(data / dir);
+  }
+  WriteFile(data / "SetValueFile/FileList", "");
+  const std::string upload = std::string("warp density=42\r\nweft\n") + '\0' + "end";
+  WriteFile(data / "SetValueFile/FileData", upload);
+  testing::ScopedCwd cwd(root / "kvr");
+  const Store store = Store::OpenSite();
+  const SaveRequest request{"TW-0001", "Twill", "BEAM-7",    "first trial",
+                            "Loom01",  "TOP-3", std::nullopt};
+
+  StoreLock holder;
+  ASSERT_TRUE(holder.Acquire(store.At(store.paths().lock), steady_clock::now()).ok());
+  const auto before = testing::Snapshot(data);
+  const auto started = steady_clock::now();
+  SaveOutcome waited = RegisterSaveUntil(store, request, started + milliseconds(300));
+  EXPECT_GE(steady_clock::now() - started, milliseconds(300));
+  EXPECT_TRUE(waited.failure.message().starts_with("refused: the data store stayed locked"))
+      << waited.failure.message();
+  EXPECT_EQ(testing::Snapshot(data), before);
+
+  holder = StoreLock();
+  SaveOutcome saved = RegisterSaveUntil(store, request, steady_clock::now() + kLockWait);
+  EXPECT_TRUE(saved.failure.ok()) << saved.failure.message();
+  EXPECT_TRUE(saved.warnings.empty());
+  EXPECT_EQ(ReadFile(data / "SetValueFile/Twill/TW-0001"), upload);
+  EXPECT_FALSE(Exists(data / "SetValueFile/FileData"));
+  EXPECT_EQ(ReadFile(data / "SetValueFile/FileList"), "TW-0001\r\n");
+  EXPECT_EQ(ReadFile(data / "SetValueFileList/SetValueList"),
+            "TW-0001,Twill,BEAM-7,first trial,Loom01\r\n");
+  EXPECT_EQ(ReadFile(data / "MachineF/Loom01"), "TW-0001\r\n");
+  EXPECT_EQ(ReadFile(data / "MachineList/MachineList"), "Loom01\r\n");
+  EXPECT_EQ(ReadFile(data / "StyleList/KindList"), "Twill\r\n");
+  EXPECT_EQ(ReadFile(data / "StyleFile/Twill"), "TW-0001\r\n");
+  EXPECT_TRUE(ReadFile(data / "Machine/Loom01").starts_with("Loom01,"));
+
+  WriteFile(data / "SetValueFile/FileData", "other");
+  SaveOutcome again = RegisterSaveUntil(store, request, steady_clock::now() + kLockWait);
+  EXPECT_TRUE(again.failure.ok()) << again.failure.message();
+  ASSERT_EQ(again.warnings.size(), 1u);
+  EXPECT_NE(again.warnings[0].find("is already stored"), std::string::npos) << again.warnings[0];
+  EXPECT_EQ(ReadFile(data / "SetValueFile/Twill/TW-0001"), upload);
+  EXPECT_EQ(ReadFile(data / "SetValueFile/FileData"), "other");
 }
 
 }  // namespace

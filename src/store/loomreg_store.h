@@ -112,7 +112,8 @@ LoomregStoreResult LoomregStoreHasFile(LoomregStore* store, const char* style, c
 
 /* Opens the stored file SetValueFile/STYLE/NAME for reading. On LOOMREG_STORE_OK `*fd` is a
  * descriptor (blocking, close-on-exec) of the regular file, for the caller to close; on any other
- * result `*fd` is -1. */
+ * result `*fd` is -1. On Windows it is a C runtime descriptor (_open_osfhandle, binary, read
+ * only) whose handle started programs do not inherit, closed with _close(). */
 LoomregStoreResult LoomregStoreOpenFile(LoomregStore* store, const char* style, const char* name,
                                         int* fd);
 

@@ -1,41 +1,37 @@
 // What the store lock is on POSIX systems: an open-file-description lock that plain fcntl()
-// callers see, and a lock file created with the mode that open() gives under the umask.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// callers see, a lock file created with the mode that open() gives under the umask, and a link
+// in its place refused in the system's words.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+
+#include "posix_support.h"
 #include "store_lock.h"
 #include "test_support.h"
 
 namespace loomreg {
 namespace {
 
+namespace fs = std::filesystem;
+
 TEST(StoreLockPosixTest, TheLockIsOneOfTheOpenFileDescriptionSeenByFcntl) {
   testing::TempDir dir;
   const std::string path = dir / ".lock";
-  ::umask(022);
   StoreLock writer;
-  ASSERT_TRUE(
-      writer.Acquire(Place::FromWorkingDirectory(path), std::chrono::steady_clock::now()).ok());
-  struct stat st;
-  ASSERT_EQ(::lstat(path.c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  {
+    testing::ScopedUmask umask(022);
+    ASSERT_TRUE(
+        writer.Acquire(Place::FromWorkingDirectory(path), std::chrono::steady_clock::now()).ok());
+  }
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0644));
   // The lock belongs to the open file description, so a second one in the same process is
   // kept out too, and a lock taken through a plain fcntl() by another tool is seen.
-  struct flock probe = {};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(::fcntl(fd, F_OFD_GETLK, &probe), 0);
-  EXPECT_EQ(probe.l_type, F_WRLCK);
-  ::close(fd);
+  EXPECT_TRUE(testing::WriteLockSeenByFcntl(path));
 
   // A link in place of the lock file is refused in the system's words.
-  ASSERT_EQ(::symlink(path.c_str(), (dir / "link").c_str()), 0);
+  fs::create_symlink(path, dir / "link");
   StoreLock other;
   Status failed =
       other.Acquire(Place::FromWorkingDirectory(dir / "link"), std::chrono::steady_clock::now());
