@@ -101,7 +101,11 @@ std::string Narrow(std::wstring_view wide) {
 // The full path of `name` below `root`: '/' made '\', "." and ".." steps resolved, and \\?\ put
 // before it when it reaches the length at which the plain form stops working.
 std::wstring FullPath(const Root& root, std::string_view name) {
-  std::wstring path = RootAccess::Path(root);
+  // An absolute name ("C:/...", "/...", "\\server\...") stands for itself, as openat() takes
+  // one on POSIX whatever the directory.
+  const bool absolute = (name.size() >= 2 && name[1] == ':') || name.starts_with('/') ||
+                        name.starts_with('\\');
+  std::wstring path = absolute ? std::wstring() : RootAccess::Path(root);
   if (!path.empty() && !name.empty() && name != ".") path += L'\\';
   if (path.empty() || name != ".") path += Widen(name);
   if (path.empty()) path = L".";
@@ -641,7 +645,8 @@ Error Wait(Process& process, int& status) {
 namespace loomreg::os {
 
 Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor& visit) {
-  std::wstring pattern = FullPath(root, name.empty() ? "." : name);
+  const std::wstring dir = FullPath(root, name.empty() ? "." : name);
+  std::wstring pattern = dir;
   if (!pattern.ends_with(L'\\')) pattern += L'\\';
   pattern += L'*';
   WIN32_FIND_DATAW found;
@@ -649,7 +654,13 @@ Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
-    return code == ERROR_FILE_NOT_FOUND ? Error{} : Fail(code);
+    if (code == ERROR_FILE_NOT_FOUND) return {};  // no entry at all
+    // A file in the directory's place fails as "invalid name" or the like: said as what it is.
+    const DWORD attributes = ::GetFileAttributesW(dir.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return Fail(ERROR_DIRECTORY);
+    }
+    return Fail(code);
   }
   Error error;
   std::string bytes;
