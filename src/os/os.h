@@ -307,7 +307,6 @@ Error Start(std::span<const std::string> command, Process& out);
 // the signal that ended it.
 Error Wait(Process& process, int& status);
 
-
 // ---- The checker's calls (loomreg-check): directory visits, renames over a file, unnamed
 // temporary files, the terminal, and a program run under a lock this process holds. ----
 

@@ -103,8 +103,8 @@ std::string Narrow(std::wstring_view wide) {
 std::wstring FullPath(const Root& root, std::string_view name) {
   // An absolute name ("C:/...", "/...", "\\server\...") stands for itself, as openat() takes
   // one on POSIX whatever the directory.
-  const bool absolute = (name.size() >= 2 && name[1] == ':') || name.starts_with('/') ||
-                        name.starts_with('\\');
+  const bool absolute =
+      (name.size() >= 2 && name[1] == ':') || name.starts_with('/') || name.starts_with('\\');
   std::wstring path = absolute ? std::wstring() : RootAccess::Path(root);
   if (!path.empty() && !name.empty() && name != ".") path += L'\\';
   if (path.empty() || name != ".") path += Widen(name);
@@ -752,8 +752,7 @@ Error RunHolding(std::span<const std::string> command, const Handle&, int& statu
   if (Error started = Start(command, program); !started.ok()) {
     failed = RunStep::kStart;
     const bool missing = started.code == ERROR_FILE_NOT_FOUND ||
-                         started.code == ERROR_PATH_NOT_FOUND ||
-                         started.code == ERROR_INVALID_NAME;
+                         started.code == ERROR_PATH_NOT_FOUND || started.code == ERROR_INVALID_NAME;
     status = missing ? 127 : 126;
     return started;
   }

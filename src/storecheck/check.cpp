@@ -1,6 +1,5 @@
 #include "check.h"
 
-
 #include <algorithm>
 #include <tuple>
 #include <utility>

@@ -1,6 +1,5 @@
 #include "finding_log.h"
 
-
 #include <utility>
 
 namespace loomreg {

@@ -45,7 +45,8 @@ bool RequireLayout(FindingLog& log, const StorePaths& paths) {
   for (const std::string* dir : dirs) {
     Result<os::Info> st = FileStatus(log.store().Locate(*dir));
     if (!st.ok()) {
-      if (st.status().kind() == os::Kind::kNotFound && missing++ == 0) first_missing = errors.size();
+      if (st.status().kind() == os::Kind::kNotFound && missing++ == 0)
+        first_missing = errors.size();
       log.Error(Status::SystemError("cannot find directory", *dir, st.status().failure()));
     } else if (st->type != os::Type::kDirectory) {
       log.Error(Status::SystemError("cannot use directory", *dir, ENOTDIR));

@@ -101,8 +101,7 @@ void EnableProgress() {
   auto to_standard_error = [](std::string_view bytes) {
     (void)WriteAll(os::Stream::kError, "the progress line", bytes);
   };
-  TheLine() =
-      std::make_unique<ProgressLine>(to_standard_error, width, ProgressLine::Clock::now());
+  TheLine() = std::make_unique<ProgressLine>(to_standard_error, width, ProgressLine::Clock::now());
 }
 
 void ProgressBegin(std::string_view action, std::string_view path, const os::Handle& file) {

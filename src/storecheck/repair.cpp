@@ -196,8 +196,7 @@ Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repai
     return written;
   }
   if (!rewriter.changed()) return {};  // nothing to change after all
-  if (Status committed = Commit(in, list, *before, temp); !committed.ok())
-    return committed;
+  if (Status committed = Commit(in, list, *before, temp); !committed.ok()) return committed;
   changes = rewriter.repairs();
 
   // The rename is durable once the directory is.

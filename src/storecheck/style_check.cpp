@@ -1,6 +1,5 @@
 #include "style_check.h"
 
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
