@@ -29,7 +29,7 @@ SaveOutcome RegisterSaveUntil(const Store& store, const SaveRequest& request,
 int ReportOutcome(const SaveOutcome& outcome);
 
 // Moves `from` to `to` unless something already exists at `to`; never replaces a file. A
-// failure because `to` exists has error() EEXIST.
+// failure because `to` exists has kind() os::Kind::kExists.
 Status MoveNoReplace(const Place& from, const Place& to);
 // The same by link() and unlink(), for file systems that cannot rename without replacing.
 Status MoveByLink(const Place& from, const Place& to);

@@ -146,8 +146,8 @@ struct OpenedFile {
   bool created = false;
 };
 
-// Opens `place`; fails as Status::OpenError. A symbolic link as the last component is never
-// followed (ELOOP), and a FIFO never blocks the open.
+// Opens `place`; fails as Status::OpenError. A symbolic link (a reparse point on Windows) as the
+// last component is never followed (kind() os::Kind::kLink), and a FIFO never blocks the open.
 Result<OpenedFile> OpenFile(const Place& place, OpenMode mode);
 
 // Writes `data` with a single write() call, so that no reader or concurrent appender ever sees a
