@@ -1,10 +1,11 @@
-#include <csignal>
-
 #include "check_command.h"
+#include "os.h"
 
 int main(int argc, char** argv) {
   // Past a file-size limit a repair's write fails with EFBIG and the old list stays, instead of
   // the signal killing the repair half-way.
-  std::signal(SIGXFSZ, SIG_IGN);
+  loomreg::os::IgnoreFileSizeSignal();
+  // Reports are bytes: "\n" never gains a CR on Windows.
+  (void)loomreg::os::BinaryStandardStreams();
   return loomreg::CheckMain(argc, argv);
 }

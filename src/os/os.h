@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -220,14 +221,13 @@ struct Info {
   std::uint64_t links = 1;          // hard links to the file
   Id owner = kNoId, group = kNoId;  // st_uid and st_gid; kNoId on Windows
 };
-// The open file's own status. On Linux, from the attributes the kernel holds (statx with
-// AT_STATX_DONT_SYNC): for a file just opened, those its lookup brought, so that a network file
-// system that revalidates every lookup is not asked a second time.
-Error Stat(const Handle& file, Info& out);
-// Where StatAt takes the attributes from: asked afresh, or on Linux as the lookup of the name
-// brought them (AT_STATX_DONT_SYNC), so that a network file system that revalidates every lookup
-// (GlusterFS with attribute-timeout=0) is not asked a second time.
+// Where Stat and StatAt take the attributes from: asked afresh, or on Linux as the kernel holds
+// them (AT_STATX_DONT_SYNC): for a file just opened or looked up, those its lookup brought, so
+// that a network file system that revalidates every lookup (GlusterFS with attribute-timeout=0)
+// is not asked a second time. A caller that looks for a change by another host asks afresh.
 enum class Attributes { kFresh, kAsFound };
+// The open file's own status.
+Error Stat(const Handle& file, Info& out, Attributes attributes = Attributes::kAsFound);
 // The entry `name` below `root`: with Links::kRefuse the entry itself, a link reported as kLink
 // and never followed; with Links::kFollow what it names.
 Error StatAt(const Root& root, std::string_view name, Info& out, Links links = Links::kRefuse,
@@ -308,6 +308,43 @@ Error Start(std::span<const std::string> command, Process& out);
 // Waits for a started program to end. `status` is its exit status, or 128 plus the number of
 // the signal that ended it.
 Error Wait(Process& process, int& status);
+
+// ---- The checker's calls (loomreg-check): directory visits, renames over a file, unnamed
+// temporary files, the terminal, and a program run under a lock this process holds. ----
+
+// The entries of directory `name` below `root` (links in its path followed), without "." and
+// "..", handed to `visit` one by one as the system gives them, so that a directory of a million
+// files costs no string each. Entries visited before a failure stay visited.
+using EntryVisitor = std::function<void(std::string_view name, Type type)>;
+Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor& visit);
+
+// Renames `from` over `to`, both below `root`, replacing the file that `to` names: a reader sees
+// the old file or the new one, never neither. Unlike Move, an existing `to` is replaced.
+Error RenameOver(const Root& root, std::string_view from, std::string_view to);
+
+// Creates an unnamed file in the system's temporary directory (TMPDIR, else /tmp on POSIX;
+// GetTempPath on Windows), open for reading and writing, that is gone once its handle closes.
+Error OpenUnnamedFile(Handle& out);
+
+// Whether `stream` is a terminal that takes the control sequences "\r" and "\033[K"; `columns`
+// is then its width, when the system tells it. On Windows, a console is asked to process them
+// (ENABLE_VIRTUAL_TERMINAL_PROCESSING), and one that cannot is no such terminal.
+bool IsTerminal(Stream stream, std::size_t& columns);
+
+// Where RunHolding stopped, when it failed.
+enum class RunStep { kPass, kStart, kWait };
+// Runs `command` (searched on PATH) to its end while this process holds a lock on `lock`, and
+// gives its exit status: 128 plus the number of the signal that ended it; 127 when it cannot be
+// found and 126 when it cannot be run, as a shell gives. POSIX: the program inherits a
+// duplicate of `lock`, whose open file description holds the lock (F_OFD_SETLK), so the lock
+// lasts as long as the program however this process ends; it starts with no signal blocked and
+// SIGINT and SIGQUIT at their defaults, and SIGTERM, SIGHUP, SIGINT and SIGQUIT sent to this
+// process go on to it (one a terminal sent its whole process group is not sent twice) rather
+// than ending this process. Windows: the lock stays this process's, which ignores Ctrl+C and
+// Ctrl+Break (they reach the program too) until the program has ended. A failure says in
+// `failed` which step failed; `status` is set then too.
+Error RunHolding(std::span<const std::string> command, const Handle& lock, int& status,
+                 RunStep& failed);
 
 }  // namespace loomreg::os
 

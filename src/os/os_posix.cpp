@@ -374,9 +374,10 @@ bool PrefersLinkFirst(const Root& dir, std::uint64_t volume) {
   return ::fstatfs(RootAccess::Dir(dir), &fs) == 0 && fs.f_type == FUSE_SUPER_MAGIC;
 }
 
-Error Stat(const Handle& file, Info& out) {
+Error Stat(const Handle& file, Info& out, Attributes attributes) {
   struct statx found;
-  if (::statx(FdOf(file), "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &found) == 0) {
+  const int sync = attributes == Attributes::kAsFound ? AT_STATX_DONT_SYNC : AT_STATX_SYNC_AS_STAT;
+  if (::statx(FdOf(file), "", AT_EMPTY_PATH | sync, STATX_BASIC_STATS, &found) == 0) {
     out = InfoOf(found);
     return {};
   }
@@ -580,6 +581,231 @@ Error Wait(Process& process, int& status) {
   }
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   process.id = 0;
+  return {};
+}
+
+}  // namespace loomreg::os
+
+// ---- The checker's calls (loomreg-check). ----
+
+#include <sys/ioctl.h>
+
+#include <cstdlib>
+#include <iterator>
+
+namespace loomreg::os {
+
+Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor& visit) {
+  const std::string path(name.empty() ? "." : name);
+  int fd = OpenRetrying(RootAccess::Dir(root), path, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  if (fd < 0) return Fail(errno);
+  DIR* stream = ::fdopendir(fd);
+  if (stream == nullptr) {
+    Error failed = Fail(errno);
+    ::close(fd);
+    return failed;
+  }
+  Error error;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(stream);
+    if (entry == nullptr) {
+      if (errno != 0) error = Fail(errno);
+      break;
+    }
+    const std::string_view entry_name = entry->d_name;
+    if (entry_name == "." || entry_name == "..") continue;
+    Type type = Type::kOther;
+    switch (entry->d_type) {
+      case DT_REG:
+        type = Type::kRegular;
+        break;
+      case DT_DIR:
+        type = Type::kDirectory;
+        break;
+      case DT_LNK:
+        type = Type::kLink;
+        break;
+      case DT_FIFO:
+        type = Type::kFifo;
+        break;
+      case DT_CHR:
+      case DT_BLK:
+        type = Type::kDevice;
+        break;
+      case DT_SOCK:
+        type = Type::kSocket;
+        break;
+      case DT_UNKNOWN: {
+        // Some file systems give no type at all.
+        struct stat st;
+        if (::fstatat(::dirfd(stream), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+          type = TypeOf(st.st_mode);
+        }
+        break;
+      }
+      default:
+        break;
+    }
+    visit(entry_name, type);
+  }
+  ::closedir(stream);
+  return error;
+}
+
+Error RenameOver(const Root& root, std::string_view from, std::string_view to) {
+  const int dir = RootAccess::Dir(root);
+  if (::renameat(dir, std::string(from).c_str(), dir, std::string(to).c_str()) != 0) {
+    return Fail(errno);
+  }
+  return {};
+}
+
+Error OpenUnnamedFile(Handle& out) {
+  const char* dir = std::getenv("TMPDIR");
+  if (dir == nullptr || *dir == '\0') dir = "/tmp";
+  int fd = ::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // A file system without O_TMPFILE: a named file, unnamed at once.
+    std::string path = std::string(dir) + "/loomreg-check-XXXXXX";
+    fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) return Fail(errno);
+    ::unlink(path.c_str());
+  }
+  out = Handle(fd);
+  return {};
+}
+
+bool IsTerminal(Stream stream, std::size_t& columns) {
+  const int fd = stream == Stream::kOutput ? STDOUT_FILENO : STDERR_FILENO;
+  if (::isatty(fd) != 1) return false;
+  winsize size = {};
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) columns = size.ws_col;
+  return true;
+}
+
+namespace {
+
+// The program RunHolding runs, for the signal handler; 0 while there is none.
+volatile std::sig_atomic_t g_held_program = 0;
+
+// Passes a signal on to the program. One the terminal sent (SIGINT from Ctrl-C, SIGHUP on a
+// hangup) went to the whole foreground process group, the program included, and is not sent
+// twice.
+extern "C" void ForwardSignal(int signal, siginfo_t* info, void*) {
+  if (info != nullptr && info->si_code == SI_KERNEL) return;
+  const pid_t program = g_held_program;
+  if (program > 0) ::kill(program, signal);
+}
+
+constexpr int kForwarded[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+
+// While it lives, the signals of kForwarded are passed on to the program rather than ending
+// this process, whose end would leave the program running. One this process ignores (under
+// nohup, say) stays ignored by both.
+class ForwardedSignals {
+ public:
+  ForwardedSignals() {
+    struct sigaction forward = {};
+    forward.sa_sigaction = ForwardSignal;
+    forward.sa_flags = SA_SIGINFO | SA_RESTART;
+    ::sigemptyset(&forward.sa_mask);
+    for (std::size_t i = 0; i < std::size(kForwarded); ++i) {
+      ::sigaction(kForwarded[i], nullptr, &old_[i]);
+      if (old_[i].sa_handler != SIG_IGN) ::sigaction(kForwarded[i], &forward, nullptr);
+    }
+  }
+  ~ForwardedSignals() {
+    for (std::size_t i = 0; i < std::size(kForwarded); ++i) {
+      ::sigaction(kForwarded[i], &old_[i], nullptr);
+    }
+  }
+  ForwardedSignals(const ForwardedSignals&) = delete;
+  ForwardedSignals& operator=(const ForwardedSignals&) = delete;
+
+ private:
+  struct sigaction old_[std::size(kForwarded)] = {};
+};
+
+// Blocks the forwarded signals for its lifetime: between the program's start and the moment its
+// process ID is known, or once it has ended and its ID may be reused.
+class BlockedSignals {
+ public:
+  BlockedSignals() {
+    sigset_t set;
+    ::sigemptyset(&set);
+    for (int signal : kForwarded) ::sigaddset(&set, signal);
+    ::sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~BlockedSignals() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  BlockedSignals(const BlockedSignals&) = delete;
+  BlockedSignals& operator=(const BlockedSignals&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// Starts `argv`, searched on PATH, with no signal blocked and SIGINT and SIGQUIT at their
+// defaults. Returns 0 or the error.
+int SpawnHeld(pid_t* pid, char* const* argv) {
+  posix_spawnattr_t attr;
+  if (int err = ::posix_spawnattr_init(&attr)) return err;
+  sigset_t defaults, none;
+  ::sigemptyset(&defaults);
+  ::sigaddset(&defaults, SIGINT);
+  ::sigaddset(&defaults, SIGQUIT);
+  ::sigemptyset(&none);
+  int err = ::posix_spawnattr_setsigdefault(&attr, &defaults);
+  if (err == 0) err = ::posix_spawnattr_setsigmask(&attr, &none);
+  if (err == 0) {
+    err = ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
+  if (err == 0) err = ::posix_spawnp(pid, argv[0], nullptr, &attr, argv, environ);
+  ::posix_spawnattr_destroy(&attr);
+  return err;
+}
+
+}  // namespace
+
+Error RunHolding(std::span<const std::string> command, const Handle& lock, int& status,
+                 RunStep& failed) {
+  failed = RunStep::kPass;
+  status = 125;
+  // A duplicate without close-on-exec: the program's copy of the lock.
+  Handle inherited(::fcntl(FdOf(lock), F_DUPFD, 3));
+  if (!inherited.valid()) return Fail(errno);
+  std::vector<char*> argv;
+  // posix_spawnp does not change the argument strings; its signature predates const.
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  ForwardedSignals forwarded;
+  pid_t pid;
+  {
+    BlockedSignals blocked;
+    if (int err = command.empty() ? ENOENT : SpawnHeld(&pid, argv.data())) {
+      failed = RunStep::kStart;
+      status = err == ENOENT ? 127 : 126;
+      return Fail(err);
+    }
+    g_held_program = pid;
+  }
+  (void)inherited.Close();
+  // Wait for the end without reaping, so that no signal is passed on to a reused ID.
+  siginfo_t info;
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0) {
+    if (errno != EINTR) {
+      failed = RunStep::kWait;
+      return Fail(errno);
+    }
+  }
+  int raw = 0;
+  {
+    BlockedSignals blocked;
+    g_held_program = 0;
+    while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+  }
+  status = WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : WEXITSTATUS(raw);
   return {};
 }
 

@@ -101,7 +101,11 @@ std::string Narrow(std::wstring_view wide) {
 // The full path of `name` below `root`: '/' made '\', "." and ".." steps resolved, and \\?\ put
 // before it when it reaches the length at which the plain form stops working.
 std::wstring FullPath(const Root& root, std::string_view name) {
-  std::wstring path = RootAccess::Path(root);
+  // An absolute name ("C:/...", "/...", "\\server\...") stands for itself, as openat() takes
+  // one on POSIX whatever the directory.
+  const bool absolute =
+      (name.size() >= 2 && name[1] == ':') || name.starts_with('/') || name.starts_with('\\');
+  std::wstring path = absolute ? std::wstring() : RootAccess::Path(root);
   if (!path.empty() && !name.empty() && name != ".") path += L'\\';
   if (path.empty() || name != ".") path += Widen(name);
   if (path.empty()) path = L".";
@@ -420,7 +424,7 @@ Info InfoOf(const BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
-Error Stat(const Handle& file, Info& out) {
+Error Stat(const Handle& file, Info& out, Attributes) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(HandleOf(file), &info)) return LastError();
   out = InfoOf(info);
@@ -653,6 +657,132 @@ Error Wait(Process& process, int& status) {
   status = static_cast<int>(code);
   process.id = 0;
   return process.handle.Close();
+}
+
+}  // namespace loomreg::os
+
+// ---- The checker's calls (loomreg-check). ----
+
+namespace loomreg::os {
+
+Error VisitDirectory(const Root& root, std::string_view name, const EntryVisitor& visit) {
+  const std::wstring dir = FullPath(root, name.empty() ? "." : name);
+  std::wstring pattern = dir;
+  if (!pattern.ends_with(L'\\')) pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return {};  // no entry at all
+    // A file in the directory's place fails as "invalid name" or the like: said as what it is.
+    const DWORD attributes = ::GetFileAttributesW(dir.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return Fail(ERROR_DIRECTORY);
+    }
+    return Fail(code);
+  }
+  Error error;
+  std::string bytes;
+  do {
+    const std::wstring_view entry = found.cFileName;
+    if (entry == L"." || entry == L"..") continue;
+    bytes = Narrow(entry);
+    visit(bytes, TypeOf(found.dwFileAttributes));
+  } while (::FindNextFileW(search, &found));
+  if (const DWORD code = ::GetLastError(); code != ERROR_NO_MORE_FILES) error = Fail(code);
+  ::FindClose(search);
+  return error;
+}
+
+Error RenameOver(const Root& root, std::string_view from, std::string_view to) {
+  if (!::MoveFileExW(FullPath(root, from).c_str(), FullPath(root, to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return LastError();
+  }
+  return {};
+}
+
+Error OpenUnnamedFile(Handle& out) {
+  wchar_t dir[MAX_PATH + 1];
+  const DWORD size = ::GetTempPathW(MAX_PATH + 1, dir);
+  if (size == 0 || size > MAX_PATH) return LastError();
+  wchar_t name[MAX_PATH + 1];
+  // Creates the file under a name of its own, then opens it to be deleted with its last handle.
+  if (::GetTempFileNameW(dir, L"lrc", 0, name) == 0) return LastError();
+  HANDLE file = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                              TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    Error failed = LastError();
+    ::DeleteFileW(name);
+    return failed;
+  }
+  out = Own(file);
+  return {};
+}
+
+bool IsTerminal(Stream stream, std::size_t& columns) {
+  HANDLE console = ::GetStdHandle(stream == Stream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (console == nullptr || console == INVALID_HANDLE_VALUE || !::GetConsoleMode(console, &mode)) {
+    return false;
+  }
+  if (!(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+      !::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    return false;
+  }
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (::GetConsoleScreenBufferInfo(console, &info) && info.srWindow.Right > info.srWindow.Left) {
+    columns = static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  }
+  return true;
+}
+
+namespace {
+
+// Ctrl+C and Ctrl+Break reach every program of the console: the held one deals with them, and
+// this process, which holds the lock, waits for its end. A handler routine, unlike the ignore
+// flag, is not inherited by the program.
+BOOL WINAPI KeepRunning(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+class IgnoredBreaks {
+ public:
+  IgnoredBreaks() : set_(::SetConsoleCtrlHandler(KeepRunning, TRUE) != FALSE) {}
+  ~IgnoredBreaks() {
+    if (set_) ::SetConsoleCtrlHandler(KeepRunning, FALSE);
+  }
+  IgnoredBreaks(const IgnoredBreaks&) = delete;
+  IgnoredBreaks& operator=(const IgnoredBreaks&) = delete;
+
+ private:
+  bool set_;
+};
+
+}  // namespace
+
+Error RunHolding(std::span<const std::string> command, const Handle&, int& status,
+                 RunStep& failed) {
+  failed = RunStep::kPass;
+  status = 125;
+  IgnoredBreaks ignored;
+  Process program;
+  if (Error started = Start(command, program); !started.ok()) {
+    failed = RunStep::kStart;
+    const bool missing = started.code == ERROR_FILE_NOT_FOUND ||
+                         started.code == ERROR_PATH_NOT_FOUND || started.code == ERROR_INVALID_NAME;
+    status = missing ? 127 : 126;
+    return started;
+  }
+  if (Error waited = Wait(program, status); !waited.ok()) {
+    failed = RunStep::kWait;
+    status = 125;
+    return waited;
+  }
+  return {};
 }
 
 }  // namespace loomreg::os

@@ -1,9 +1,6 @@
 #include "check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <tuple>
 #include <utility>
 
@@ -19,7 +16,7 @@ namespace loomreg {
 namespace {
 
 bool Missing(const Store& store, const std::string& path) {
-  return LinkStatus(store.Locate(path)).status().error() == ENOENT;
+  return LinkStatus(store.Locate(path)).status().kind() == os::Kind::kNotFound;
 }
 
 // FileList's names that no style stores, logged by line and name.

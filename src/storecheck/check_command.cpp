@@ -1,9 +1,5 @@
 #include "check_command.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <optional>
@@ -18,7 +14,6 @@
 #include "loomreg_version.h"
 #include "message_text.h"
 #include "progress.h"
-#include "raw_descriptor.h"
 #include "repair.h"
 #include "report.h"
 #include "store.h"
@@ -31,7 +26,7 @@ namespace {
 // error says then that there is no store here.
 std::optional<Finding> UnlockedNote(const Store& store, const Status& failed) {
   const StorePaths paths = store.ShownPaths();
-  if (failed.error() == ENOENT) {
+  if (failed.kind() == os::Kind::kNotFound) {
     Result<os::Info> st = FileStatus(store.At(store.paths().history_dir));
     if (!st.ok() || st->type != os::Type::kDirectory) return std::nullopt;
     return Finding{FindingKind::kUnlockedCheck, paths.lock, 0, std::nullopt,
@@ -91,7 +86,7 @@ int Flushed(Output& out, int status) {
 }
 
 int Print(std::string_view text) {
-  Output out(STDOUT_FILENO);
+  Output out(os::Stream::kOutput);
   out << text;
   return Flushed(out, kExitClean);
 }
@@ -99,7 +94,7 @@ int Print(std::string_view text) {
 int Finish(CheckReport& report, const Options& options) {
   ClearProgress();
   for (const Status& error : report.errors) Complain(error.message());
-  Output out(STDOUT_FILENO);
+  Output out(os::Stream::kOutput);
   if (options.json) {
     WriteJson(report, LOOMREG_VERSION, out);
   } else {
@@ -148,7 +143,7 @@ int CheckMain(int argc, const char* const* argv, std::chrono::seconds lock_wait)
   const Result<Options> parsed = ParseOptions(argc, argv);
   if (!parsed.ok()) {
     Complain(parsed.status().message());
-    (void)raw::WriteAll(STDERR_FILENO, "standard error", kCheckUsage);
+    (void)WriteAll(os::Stream::kError, "standard error", kCheckUsage);
     return kExitUnreadable;
   }
   const Options& options = *parsed;

@@ -1,9 +1,9 @@
 #include "directory.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <string>
 
@@ -23,17 +23,26 @@ TEST(DirectoryTest, ListsEveryEntryOnceByItsOwnKind) {
   testing::WriteFile(dir / "file", "x");
   testing::WriteFile(dir / "two words", "");
   fs::create_directory(dir / "sub");
-  fs::create_symlink("file", dir / "to-file");
-  fs::create_symlink("sub", dir / "to-dir");
-  fs::create_symlink("nowhere", dir / "dangling");
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0666), 0);
-  const std::map<std::string, EntryKind> expected = {
-      {"file", EntryKind::kFile},     {"two words", EntryKind::kFile},
-      {"sub", EntryKind::kDirectory}, {"to-file", EntryKind::kLink},
-      {"to-dir", EntryKind::kLink},   {"dangling", EntryKind::kLink},
-      {"fifo", EntryKind::kOther},
+  std::map<std::string, EntryKind> expected = {
+      {"file", EntryKind::kFile},
+      {"two words", EntryKind::kFile},
+      {"sub", EntryKind::kDirectory},
   };
-  const Listing listing = ReadDirectory(Place::FromWorkingDirectory(dir.string() + "/"));
+  if (testing::MakeSymlink("file", dir / "to-file")) {
+    ASSERT_TRUE(testing::MakeSymlink("sub", dir / "to-dir"));
+    ASSERT_TRUE(testing::MakeSymlink("nowhere", dir / "dangling"));
+    expected.insert({{"to-file", EntryKind::kLink},
+                     {"to-dir", EntryKind::kLink},
+                     {"dangling", EntryKind::kLink}});
+  } else {
+    std::cout << "not tested here: links in the directory, as this system makes none\n";
+  }
+  if (testing::MakeFifo(dir / "fifo")) {
+    expected.emplace("fifo", EntryKind::kOther);
+  } else {
+    std::cout << "not tested here: a FIFO in the directory, as this system has none\n";
+  }
+  const Listing listing = ReadDirectory(Place::FromWorkingDirectory(dir.generic_string() + "/"));
   EXPECT_TRUE(listing.status().ok()) << listing.status().message();
   std::map<std::string, EntryKind> found;
   listing.ForEach([&](std::string_view name, EntryKind kind) {
@@ -43,12 +52,15 @@ TEST(DirectoryTest, ListsEveryEntryOnceByItsOwnKind) {
   ASSERT_EQ(listing.size(), expected.size());
   EXPECT_EQ(listing[0].name, found.find(std::string(listing[0].name))->first);
 
+  // Neither a missing directory nor a file can be listed: both are "not found", with the
+  // system's own text.
   for (const fs::path& bad : {root / "missing", dir / "file"}) {
-    const Listing none = ReadDirectory(Place::FromWorkingDirectory(bad.string()));
+    const Listing none = ReadDirectory(Place::FromWorkingDirectory(bad.generic_string()));
     EXPECT_EQ(none.size(), 0u);
-    EXPECT_EQ(none.status().message(), Status::SystemError("cannot list", bad.string(),
-                                                           bad == dir / "file" ? ENOTDIR : ENOENT)
-                                           .message());
+    EXPECT_EQ(none.status().kind(), os::Kind::kNotFound) << none.status().message();
+    EXPECT_FALSE(none.status().reason().empty());
+    EXPECT_EQ(none.status().message(),
+              "cannot list " + bad.generic_string() + ": " + none.status().reason());
   }
 }
 

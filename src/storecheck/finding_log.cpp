@@ -1,7 +1,5 @@
 #include "finding_log.h"
 
-#include <sys/stat.h>
-
 #include <utility>
 
 namespace loomreg {

@@ -20,11 +20,13 @@ Status LockFailure(const Store& store, const Status& failed, std::chrono::second
 // signal ended it, 127 when it cannot be found, 126 when it cannot be run, 125 when the lock
 // cannot be taken. Says on standard error why it did not run the command to its end.
 //
-// The command inherits the open file description that holds the lock (an OFD lock belongs to
-// it, not to a process), so the lock is held for as long as the command, or anything it
-// started that kept the descriptor, runs: however this process ends, SIGKILL included, no save
-// goes on while the command does. The signals that would end this process are passed on to the
-// command instead, and the lock is released only after the command has ended.
+// On POSIX the command inherits the open file description that holds the lock (an OFD lock
+// belongs to it, not to a process), so the lock is held for as long as the command, or anything
+// it started that kept the descriptor, runs: however this process ends, SIGKILL included, no
+// save goes on while the command does. The signals that would end this process are passed on to
+// the command instead, and the lock is released only after the command has ended. On Windows
+// this process keeps the lock until the command has ended, and Ctrl+C does not end it first
+// (see os::RunHolding).
 int Hold(const Store& store, const char* const* command, std::chrono::seconds lock_wait);
 
 }  // namespace loomreg

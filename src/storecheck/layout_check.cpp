@@ -1,7 +1,5 @@
 #include "layout_check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
@@ -16,7 +14,7 @@ namespace {
 bool RequireFileList(FindingLog& log, const StorePaths& paths) {
   Result<os::Info> st = LinkStatus(log.store().Locate(paths.file_list));
   if (!st.ok()) {
-    if (st.status().error() == ENOENT) {
+    if (st.status().kind() == os::Kind::kNotFound) {
       log.NoteMissingList(paths.file_list,
                           "the file list does not exist, and every save stops at it until it does",
                           "every stored name");
@@ -47,7 +45,8 @@ bool RequireLayout(FindingLog& log, const StorePaths& paths) {
   for (const std::string* dir : dirs) {
     Result<os::Info> st = FileStatus(log.store().Locate(*dir));
     if (!st.ok()) {
-      if (st.status().error() == ENOENT && missing++ == 0) first_missing = errors.size();
+      if (st.status().kind() == os::Kind::kNotFound && missing++ == 0)
+        first_missing = errors.size();
       log.Error(Status::SystemError("cannot find directory", *dir, st.status().failure()));
     } else if (st->type != os::Type::kDirectory) {
       log.Error(Status::SystemError("cannot use directory", *dir, ENOTDIR));

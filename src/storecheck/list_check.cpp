@@ -1,9 +1,6 @@
 #include "list_check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 #include <vector>
 
@@ -17,14 +14,14 @@ Result<Fd> OpenForReading(const Store& store, const std::string& path) {
   const Place place = store.Locate(path);
   Result<OpenedFile> opened = OpenFile(place, OpenMode::kRead);
   if (!opened.ok()) {
-    const int err = opened.status().error();
+    const os::Error& failure = opened.status().failure();
     Result<os::Info> st = LinkStatus(place);
-    if (err == ELOOP && st.ok() && st->type == os::Type::kLink) {
+    if (failure.kind == os::Kind::kLink && st.ok() && st->type == os::Type::kLink) {
       return Status::Error("cannot read " + path + ": a symbolic link");
     }
-    return Status::SystemError("cannot open", path, err);
+    return Status::SystemError("cannot open", path, failure);
   }
-  // A failed fstat has an errno; a file of another type has none.
+  // A failed stat has the system's error; a file of another type has none.
   if (Status regular = RequireRegular(opened->fd.handle(), "cannot read", path); !regular.ok()) {
     return regular;
   }

@@ -13,7 +13,6 @@
 #include "list_format.h"
 #include "name_index.h"
 #include "progress.h"
-#include "raw_descriptor.h"
 
 namespace loomreg {
 
@@ -25,7 +24,7 @@ enum class ListKind {
 
 // Opens a catalogue or stamp for reading, never through a link. A file that is not a regular
 // one fails with a status without a system error (see FindingLog::NoteUnread); a missing one
-// with ENOENT.
+// with os::Kind::kNotFound.
 Result<Fd> OpenForReading(const Store& store, const std::string& path);
 
 // The form of one list as its lines go by, noted in the log once the list is read.
@@ -60,10 +59,10 @@ template <typename OnWord>
 void ReadList(FindingLog& log, const std::string& path, ListKind kind, OnWord&& on_word) {
   Result<Fd> fd = OpenForReading(log.store(), path);
   if (!fd.ok()) {
-    if (fd.status().error() != ENOENT) log.NoteUnread(path, fd.status());
+    if (fd.status().kind() != os::Kind::kNotFound) log.NoteUnread(path, fd.status());
     return;
   }
-  ProgressBegin("reading", path, raw::Of(*fd));
+  ProgressBegin("reading", path, fd->handle());
   ListForm form(log, path, kind);
   LineReader reader(fd->handle(), path, LineReader::kBlock, ProgressAdvance);
   LineRead read;

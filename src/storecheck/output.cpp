@@ -1,7 +1,6 @@
 #include "output.h"
 
 #include "message_text.h"
-#include "raw_descriptor.h"
 
 namespace loomreg {
 namespace {
@@ -12,13 +11,13 @@ constexpr std::size_t kFlushAt = 64 * 1024;
 
 Output& Output::operator<<(std::string_view text) {
   buffer_ += text;
-  if (fd_ >= 0 && buffer_.size() >= kFlushAt) (void)Flush();
+  if (stream_ && buffer_.size() >= kFlushAt) (void)Flush();
   return *this;
 }
 
 Status Output::Flush() {
-  if (fd_ < 0) return failure_;
-  if (failure_.ok()) failure_ = raw::WriteAll(fd_, "the report", buffer_);
+  if (!stream_) return failure_;
+  if (failure_.ok()) failure_ = WriteAll(*stream_, "the report", buffer_);
   buffer_.clear();
   return failure_;
 }

@@ -1,7 +1,8 @@
-// Buffered output of a report to a file descriptor, or into memory for tests.
+// Buffered output of a report to standard output or error, or into memory for tests.
 #ifndef LOOMREG_STORECHECK_OUTPUT_H
 #define LOOMREG_STORECHECK_OUTPUT_H
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,8 +12,10 @@ namespace loomreg {
 
 class Output {
  public:
-  // Writes to `fd`; with -1 keeps everything in memory (see text()).
-  explicit Output(int fd = -1) : fd_(fd) {}
+  // Keeps everything in memory (see text()).
+  Output() = default;
+  // Writes to `stream`.
+  explicit Output(os::Stream stream) : stream_(stream) {}
   ~Output() { (void)Flush(); }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -24,7 +27,7 @@ class Output {
   const std::string& text() const { return buffer_; }
 
  private:
-  int fd_;
+  std::optional<os::Stream> stream_;
   std::string buffer_;
   Status failure_;
 };

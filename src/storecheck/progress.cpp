@@ -1,14 +1,10 @@
 #include "progress.h"
 
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "message_text.h"
-#include "raw_descriptor.h"
 
 namespace loomreg {
 namespace {
@@ -48,9 +44,9 @@ std::unique_ptr<ProgressLine>& TheLine() {
 
 }  // namespace
 
-ProgressLine::ProgressLine(int fd, std::size_t width, Clock::time_point start,
+ProgressLine::ProgressLine(Sink sink, std::size_t width, Clock::time_point start,
                            Clock::duration delay)
-    : fd_(fd), width_(width), show_from_(start + delay) {}
+    : sink_(std::move(sink)), width_(width), show_from_(start + delay) {}
 
 void ProgressLine::Begin(std::string_view action, std::string_view path, std::uint64_t total,
                          Clock::time_point now) {
@@ -89,29 +85,29 @@ void ProgressLine::Draw(Clock::time_point now, bool force) {
   if (now < show_from_ || (!force && shown_ && now - drawn_at_ < kRedrawEvery)) return;
   drawn_at_ = now;
   shown_ = true;
-  (void)raw::WriteAll(fd_, "the progress line", std::string(kErase) + Text());
+  sink_(std::string(kErase) + Text());
 }
 
 void ProgressLine::Clear() {
   active_ = false;
   if (!shown_) return;
   shown_ = false;
-  (void)raw::WriteAll(fd_, "the progress line", kErase);
+  sink_(kErase);
 }
 
 void EnableProgress() {
-  if (::isatty(STDERR_FILENO) != 1) return;
-  winsize size = {};
   std::size_t width = 80;
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) width = size.ws_col;
-  TheLine() = std::make_unique<ProgressLine>(STDERR_FILENO, width, ProgressLine::Clock::now());
+  if (!os::IsTerminal(os::Stream::kError, width)) return;
+  auto to_standard_error = [](std::string_view bytes) {
+    (void)WriteAll(os::Stream::kError, "the progress line", bytes);
+  };
+  TheLine() = std::make_unique<ProgressLine>(to_standard_error, width, ProgressLine::Clock::now());
 }
 
-void ProgressBegin(std::string_view action, std::string_view path, int fd) {
+void ProgressBegin(std::string_view action, std::string_view path, const os::Handle& file) {
   if (!TheLine()) return;
-  struct stat st;
-  const std::uint64_t total =
-      ::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  os::Info info;
+  const std::uint64_t total = os::Stat(file, info).ok() ? info.size : 0;
   TheLine()->Begin(action, path, total, ProgressLine::Clock::now());
 }
 

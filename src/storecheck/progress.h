@@ -7,8 +7,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "os.h"
 
 namespace loomreg {
 
@@ -16,8 +19,12 @@ class ProgressLine {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Draws on `fd`, in lines shorter than `width` columns, nothing before `start` + `delay`.
-  ProgressLine(int fd, std::size_t width, Clock::time_point start,
+  // Where the line's bytes go.
+  using Sink = std::function<void(std::string_view bytes)>;
+
+  // Draws through `sink`, in lines shorter than `width` columns, nothing before `start` +
+  // `delay`.
+  ProgressLine(Sink sink, std::size_t width, Clock::time_point start,
                Clock::duration delay = std::chrono::seconds(1));
   ~ProgressLine() { Clear(); }
   ProgressLine(const ProgressLine&) = delete;
@@ -37,7 +44,7 @@ class ProgressLine {
  private:
   void Draw(Clock::time_point now, bool force);
 
-  int fd_;
+  Sink sink_;
   std::size_t width_;
   Clock::time_point show_from_;
   Clock::time_point drawn_at_{};
@@ -52,8 +59,8 @@ class ProgressLine {
 // The progress line of this process, to standard error: off until EnableProgress(), which
 // turns it on only when standard error is a terminal. The run's second counts from then.
 void EnableProgress();
-// Reading `path`, open as `fd`, begins; its size is the total.
-void ProgressBegin(std::string_view action, std::string_view path, int fd);
+// Reading `path`, open as `file`, begins; its size is the total.
+void ProgressBegin(std::string_view action, std::string_view path, const os::Handle& file);
 void ProgressAdvance(std::uint64_t bytes);
 void ClearProgress();
 

@@ -1,10 +1,5 @@
 #include "repair.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -13,7 +8,6 @@
 #include "list_format.h"
 #include "message_text.h"
 #include "progress.h"
-#include "raw_descriptor.h"
 #include "shared_file.h"
 #include "store_layout.h"
 
@@ -30,28 +24,35 @@ class TempFile {
   static Result<TempFile> Create(const Place& list) {
     const Place parent = list.Parent();
     const std::string shown_dir = DirectoryOf(list.shown);
-    TempFile temp(raw::Own(
-        ::openat(raw::Dir(parent), parent.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-    if (!temp.dir_.valid()) {
-      return Status::SystemError("cannot create a temporary file in", shown_dir, errno);
+    TempFile temp;
+    // Held readable, so that the rename into it can be flushed.
+    if (os::Error opened = os::Root::OpenBelow(parent.directory(), parent.name, os::Links::kFollow,
+                                               os::Root::Hold::kFlushable, temp.dir_);
+        !opened.ok()) {
+      return Status::SystemError("cannot create a temporary file in", shown_dir, opened);
     }
+    os::OpenOptions options;
+    options.access = os::Access::kReadWrite;
+    options.create = os::Create::kNew;
+    options.owner_only = true;
+    os::Error created;
     for (int attempt = 0; attempt < 100 && !temp.fd_.valid(); ++attempt) {
       temp.name_ = DraftName();
-      temp.fd_ = raw::Own(::openat(raw::Of(temp.dir_), temp.name_.c_str(),
-                                   O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-      if (!temp.fd_.valid() && errno != EEXIST) break;
+      os::Handle file;
+      created = os::OpenFile(temp.dir_, temp.name_, options, file);
+      temp.fd_ = Fd(std::move(file));
+      if (!created.ok() && created.kind != os::Kind::kExists) break;
     }
     if (!temp.fd_.valid()) {
-      const int err = errno;
       temp.name_.clear();
-      return Status::SystemError("cannot create a temporary file in", shown_dir, err);
+      return Status::SystemError("cannot create a temporary file in", shown_dir, created);
     }
     temp.path_ = shown_dir + temp.name_;
     return temp;
   }
   ~TempFile() {
     fd_.Reset();
-    if (!name_.empty()) ::unlinkat(raw::Of(dir_), name_.c_str(), 0);
+    if (!name_.empty()) (void)os::Remove(dir_, name_);
   }
   TempFile(TempFile&& other) noexcept
       : dir_(std::move(other.dir_)),
@@ -64,16 +65,16 @@ class TempFile {
 
   Fd& fd() { return fd_; }
   // The directory, open, that holds the file and the list.
-  int dir() const { return raw::Of(dir_); }
+  const os::Root& dir() const { return dir_; }
   const std::string& name() const { return name_; }
   const std::string& path() const { return path_; }
   // The file now has another name: nothing to remove.
   void Release() { name_.clear(); }
 
  private:
-  explicit TempFile(Fd dir) : dir_(std::move(dir)) {}
+  TempFile() = default;
 
-  Fd dir_;
+  os::Root dir_;
   std::string name_;
   std::string path_;  // for messages
   Fd fd_;
@@ -85,24 +86,26 @@ std::string BaseName(const Place& list) {
   return slash == std::string::npos ? list.name : list.name.substr(slash + 1);
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+// Whether two looks at a list saw one file, unchanged.
+bool SameFile(const os::Info& a, const os::Info& b) {
+  return a.volume == b.volume && a.id == b.id && a.size == b.size && a.modified == b.modified &&
+         a.modified_ns == b.modified_ns;
 }
 
 // The status of the list at `path`, when a rename may replace it: a regular file with no other
 // name.
-Result<struct stat> Replaceable(const Place& list) {
-  struct stat before;
-  if (::fstatat(raw::Dir(list), list.name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT)
+Result<os::Info> Replaceable(const Place& list) {
+  os::Info before;
+  if (os::Error found = os::StatAt(list.directory(), list.name, before, os::Links::kRefuse);
+      !found.ok()) {
+    if (found.kind == os::Kind::kNotFound)
       return Status::Error("the list does not exist yet; the next save creates it");
-    return Status::SystemError("cannot find", list.shown, errno);
+    return Status::SystemError("cannot find", list.shown, found);
   }
-  if (S_ISLNK(before.st_mode))
+  if (before.type == os::Type::kLink)
     return Status::Error("a symbolic link: the rename would replace the link");
-  if (!S_ISREG(before.st_mode)) return Status::Error("not a regular file");
-  if (before.st_nlink > 1)
+  if (before.type != os::Type::kRegular) return Status::Error("not a regular file");
+  if (before.links > 1)
     return Status::Error("the file has other hard links, which the rename would cut");
   return before;
 }
@@ -110,7 +113,7 @@ Result<struct stat> Replaceable(const Place& list) {
 // Writes the list open at `in` into `temp` as `rewriter` rewrites it.
 Status WriteRewritten(const Fd& in, const std::string& path, ListRewriter& rewriter,
                       TempFile& temp) {
-  ProgressBegin("rewriting", path, raw::Of(in));
+  ProgressBegin("rewriting", path, in.handle());
   LineReader reader(in.handle(), path, LineReader::kBlock, ProgressAdvance);
   std::string out;
   auto flush = [&] {
@@ -131,23 +134,24 @@ Status WriteRewritten(const Fd& in, const std::string& path, ListRewriter& rewri
 }
 
 // Makes the rewritten list durable and renames it over the list, unless the list changed
-// since `before`.
-Status Commit(int in, const Place& list, const struct stat& before, TempFile& temp) {
-  if (::fsync(raw::Of(temp.fd())) != 0) {
-    return Status::SystemError("cannot flush", temp.path(), errno);
-  }
+// since `before`. The list, open at `in`, is closed before the rename: Windows renames over a
+// file no handle holds.
+Status Commit(Fd& in, const Place& list, const os::Info& before, TempFile& temp) {
+  if (Status flushed = SyncFd(temp.fd().handle(), temp.path()); !flushed.ok()) return flushed;
   if (Status closed = temp.fd().Close("cannot close", temp.path()); !closed.ok()) return closed;
   // Saves wait for the lock we hold; anything else that wrote to the list meanwhile would lose
   // its text in the rename.
-  struct stat now_open, now_named;
+  os::Info now_open, now_named;
   const std::string name = BaseName(list);
-  if (::fstat(in, &now_open) != 0 || !SameFile(before, now_open) ||
-      ::fstatat(temp.dir(), name.c_str(), &now_named, AT_SYMLINK_NOFOLLOW) != 0 ||
+  if (!os::Stat(in.handle(), now_open, os::Attributes::kFresh).ok() ||
+      !SameFile(before, now_open) ||
+      !os::StatAt(temp.dir(), name, now_named, os::Links::kRefuse).ok() ||
       !SameFile(before, now_named)) {
     return Status::Error("the list changed while it was being repaired");
   }
-  if (::renameat(temp.dir(), temp.name().c_str(), temp.dir(), name.c_str()) != 0) {
-    return Status::SystemError("cannot rename the repaired list over", list.shown, errno);
+  in.Reset();
+  if (os::Error renamed = os::RenameOver(temp.dir(), temp.name(), name); !renamed.ok()) {
+    return Status::SystemError("cannot rename the repaired list over", list.shown, renamed);
   }
   temp.Release();
   return {};
@@ -157,12 +161,18 @@ Status Commit(int in, const Place& list, const struct stat& before, TempFile& te
 Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repair>& changes,
                    RepeatLog* removed) {
   const std::string& path = list.shown;
-  const Result<struct stat> before = Replaceable(list);
+  const Result<os::Info> before = Replaceable(list);
   if (!before.ok()) return before.status();
-  Fd in(raw::Own(raw::OpenRetrying(list, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)));
-  if (!in.valid()) return Status::SystemError("cannot open", path, errno);
-  struct stat opened;
-  if (::fstat(raw::Of(in), &opened) != 0 || !SameFile(*before, opened)) {
+  os::OpenOptions options;
+  options.any_type = true;
+  os::Handle list_file;
+  if (os::Error error = os::OpenFile(list.directory(), list.name, options, list_file);
+      !error.ok()) {
+    return Status::SystemError("cannot open", path, error);
+  }
+  Fd in(std::move(list_file));
+  os::Info opened;
+  if (!os::Stat(in.handle(), opened, os::Attributes::kFresh).ok() || !SameFile(*before, opened)) {
     return Status::Error("the list changed while it was being repaired");
   }
 
@@ -171,12 +181,15 @@ Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repai
   if (!created.ok()) return created.status();
   TempFile& temp = *created;
   // The new list must serve the web server as the old one did: same mode, same owner.
-  if (::fchmod(raw::Of(temp.fd()), before->st_mode & 07777) != 0) {
-    return Status::SystemError("cannot set the mode of", temp.path(), errno);
+  // (Windows: the file takes its directory's ACL, as the old list did, and these pass.)
+  if (os::Error error = os::SetMode(temp.fd().handle(), before->mode); !error.ok()) {
+    return Status::SystemError("cannot set the mode of", temp.path(), error);
   }
-  if ((before->st_uid != ::geteuid() || before->st_gid != ::getegid()) &&
-      ::fchown(raw::Of(temp.fd()), before->st_uid, before->st_gid) != 0) {
-    return Status::SystemError("cannot give the old list's owner to", temp.path(), errno);
+  if (before->owner != os::EffectiveUser() || before->group != os::EffectiveGroup()) {
+    if (os::Error error = os::SetOwner(temp.fd().handle(), before->owner, before->group);
+        !error.ok()) {
+      return Status::SystemError("cannot give the old list's owner to", temp.path(), error);
+    }
   }
 
   ListRewriter rewriter(plan, path, removed);
@@ -184,14 +197,13 @@ Status ReplaceList(const Place& list, const RewritePlan& plan, std::vector<Repai
     return written;
   }
   if (!rewriter.changed()) return {};  // nothing to change after all
-  if (Status committed = Commit(raw::Of(in), list, *before, temp); !committed.ok())
-    return committed;
+  if (Status committed = Commit(in, list, *before, temp); !committed.ok()) return committed;
   changes = rewriter.repairs();
 
   // The rename is durable once the directory is.
-  if (::fsync(temp.dir()) != 0) {
+  if (os::Error flushed = temp.dir().Flush(); !flushed.ok()) {
     changes.push_back({RepairAction::kWarning, path, 0, std::nullopt,
-                       Status::SystemError("cannot flush the directory", dir, errno).message() +
+                       Status::SystemError("cannot flush the directory", dir, flushed).message() +
                            ": the repair may not survive a crash"});
   }
   return {};
@@ -206,7 +218,7 @@ Status CreateList(const Place& list, const RewritePlan& plan, std::vector<Repair
   for (const std::string& name : plan.add) text += name + std::string(kLineEnd);
   Status created = CreateSharedFile(list, text);
   if (!created.ok()) {
-    if (created.error() == EEXIST) {
+    if (created.kind() == os::Kind::kExists) {
       return Status::Error("the list appeared while it was being repaired");
     }
     return created;
@@ -222,14 +234,20 @@ Status CreateList(const Place& list, const RewritePlan& plan, std::vector<Repair
 // that may write there, keeping every bit it has. Only root may give a file away; the lock
 // file is never replaced or removed, since saves may hold it open.
 Status MendLock(const Store& store, const std::string& lock, std::vector<Repair>& changes) {
-  if (::geteuid() != 0) {
+  if (os::EffectiveUser() != 0) {
     return Status::Error(
         "only root can give the lock file the owner of its directory: run "
         "loomreg-check --repair as root");
   }
   const Place place = store.Locate(lock);
-  Fd fd(raw::Own(raw::OpenRetrying(place, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)));
-  if (!fd.valid()) return Status::OpenError(place, errno);
+  os::OpenOptions options;
+  options.any_type = true;
+  os::Handle lock_file;
+  if (os::Error error = os::OpenFile(place.directory(), place.name, options, lock_file);
+      !error.ok()) {
+    return Status::OpenError(place, error);
+  }
+  Fd fd(std::move(lock_file));
   os::Info st;
   if (Status regular = RequireRegular(fd.handle(), "cannot mend", lock, &st); !regular.ok()) {
     return regular;
@@ -277,12 +295,13 @@ std::vector<Repair> RepairStore(const Store& store, const CheckResult& check,
   std::vector<Repair> repairs;
   for (const std::string& path : check.leftovers) {
     const Place leftover = store.Locate(path);
-    if (::unlinkat(raw::Dir(leftover), leftover.name.c_str(), 0) == 0) {
+    const os::Error removed_leftover = os::Remove(leftover.directory(), leftover.name);
+    if (removed_leftover.ok()) {
       repairs.push_back({RepairAction::kRemovedLeftover, path, 0, std::nullopt,
                          "removed a temporary file left by an interrupted repair"});
-    } else if (errno != ENOENT) {
+    } else if (removed_leftover.kind != os::Kind::kNotFound) {
       repairs.push_back({RepairAction::kNotRepaired, path, 0, std::nullopt,
-                         Status::SystemError("cannot remove", path, errno).message()});
+                         Status::SystemError("cannot remove", path, removed_leftover).message()});
     }
   }
   if (!check.mend_lock.empty()) {

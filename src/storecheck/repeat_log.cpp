@@ -1,12 +1,6 @@
 #include "repeat_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -30,29 +24,15 @@ std::uint64_t GetU64(const char* bytes) {
   return value;
 }
 
-// An unnamed file in the temporary directory, gone with its last descriptor.
-int OpenTemporary() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir == nullptr || *dir == '\0') dir = "/tmp";
-  int fd = ::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
-  std::string path = std::string(dir) + "/loomreg-check-XXXXXX";
-  fd = ::mkostemp(path.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(path.c_str());
-  return fd;
-}
-
 }  // namespace
 
 RepeatLog::RepeatLog(std::string file) : file_(std::move(file)) {}
 
-RepeatLog::~RepeatLog() {
-  if (fd_ >= 0) ::close(fd_);
-}
+RepeatLog::~RepeatLog() = default;
 
 RepeatLog::RepeatLog(RepeatLog&& other) noexcept
     : file_(std::move(other.file_)),
-      fd_(std::exchange(other.fd_, -1)),
+      temp_(std::move(other.temp_)),
       spilled_(other.spilled_),
       pending_(std::move(other.pending_)),
       count_(other.count_),
@@ -60,9 +40,8 @@ RepeatLog::RepeatLog(RepeatLog&& other) noexcept
 
 RepeatLog& RepeatLog::operator=(RepeatLog&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
     file_ = std::move(other.file_);
-    fd_ = std::exchange(other.fd_, -1);
+    temp_ = std::move(other.temp_);
     spilled_ = other.spilled_;
     pending_ = std::move(other.pending_);
     count_ = other.count_;
@@ -87,24 +66,21 @@ void RepeatLog::Add(std::uint64_t line, std::uint64_t first_line, std::string_vi
 // the entries stay in memory: a report in full matters more than the memory it takes.
 void RepeatLog::Spill() {
   if (!spilling_) return;
-  if (fd_ < 0) {
-    fd_ = OpenTemporary();
-    if (fd_ < 0) {
-      spilling_ = false;
-      return;
-    }
+  if (!temp_.valid() && !os::OpenUnnamedFile(temp_).ok()) {
+    spilling_ = false;
+    return;
   }
   std::size_t done = 0;
   while (done < pending_.size()) {
-    ssize_t written = ::pwrite(fd_, pending_.data() + done, pending_.size() - done,
-                               static_cast<off_t>(spilled_ + done));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
+    std::size_t written = 0;
+    const os::Error error =
+        os::WriteAt(temp_, spilled_ + done, std::string_view(pending_).substr(done), written);
+    if (written == 0 || (!error.ok() && error.kind != os::Kind::kShortWrite)) {
       // What was written of this batch is ignored: the file ends at spilled_ for the reader.
       spilling_ = false;
       return;
     }
-    done += static_cast<std::size_t>(written);
+    done += written;
   }
   spilled_ += done;
   pending_.clear();
@@ -123,12 +99,10 @@ bool RepeatLog::Reader::Have(std::size_t n) {
           static_cast<std::size_t>(std::min<std::uint64_t>(kReadBlock, log_.spilled_ - from));
       const std::size_t old = buffer_.size();
       buffer_.resize(old + want);
-      ssize_t got;
-      do {
-        got = ::pread(log_.fd_, buffer_.data() + old, want, static_cast<off_t>(from));
-      } while (got < 0 && errno == EINTR);
-      buffer_.resize(old + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-      if (got <= 0) return false;
+      std::size_t got = 0;
+      const os::Error error = os::ReadAt(log_.temp_, from, buffer_.data() + old, want, got);
+      buffer_.resize(old + (error.ok() ? got : 0));
+      if (!error.ok() || got == 0) return false;
     } else {
       const std::uint64_t in_memory = from - log_.spilled_;
       if (in_memory >= log_.pending_.size()) return false;

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "os.h"
+
 namespace loomreg {
 
 class RepeatLog {
@@ -52,7 +54,7 @@ class RepeatLog {
   void Spill();
 
   std::string file_;
-  int fd_ = -1;                // the temporary file, once one was needed
+  os::Handle temp_;            // the temporary file, once one was needed
   std::uint64_t spilled_ = 0;  // bytes in the temporary file; the rest are in pending_
   std::string pending_;
   std::uint64_t count_ = 0;

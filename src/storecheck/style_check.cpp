@@ -1,7 +1,5 @@
 #include "style_check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
