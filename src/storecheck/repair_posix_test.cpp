@@ -1,10 +1,9 @@
 // The repair's care for the mode and owner of a list, which exist on POSIX systems only.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 
+#include "os.h"
 #include "repair.h"
 #include "test_support.h"
 
@@ -13,10 +12,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct stat Stat(const fs::path& path) {
-  struct stat st {};
-  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
-  return st;
+os::Info Stat(const fs::path& path) {
+  os::Info info;
+  EXPECT_TRUE(os::StatAt(os::Root(), path.string(), info).ok()) << path;
+  return info;
 }
 
 TEST(RepairListPosixTest, TheRewrittenListKeepsModeAndOwner) {
@@ -24,24 +23,27 @@ TEST(RepairListPosixTest, TheRewrittenListKeepsModeAndOwner) {
   testing::TempDir dir;
   const fs::path list = dir / "FileList";
   testing::WriteFile(list, "A\r\nA\r\nB");
-  ASSERT_EQ(::chmod(list.c_str(), 0640), 0);
+  fs::permissions(list, fs::perms(0640));
   // Tests run as root, so the list can belong to someone else, as it does to the web server.
-  const bool root = ::geteuid() == 0;
+  const bool root = os::EffectiveUser() == 0;
   if (root) {
-    ASSERT_EQ(::chown(list.c_str(), 4321, 4322), 0);
+    os::Handle file;
+    ASSERT_TRUE(os::OpenFile(os::Root(), list.string(), {os::Access::kReadWrite}, file).ok());
+    ASSERT_TRUE(os::SetOwner(file, 4321, 4322).ok());
   }
-  const struct stat before = Stat(list);
+  const os::Info before = Stat(list);
 
   std::vector<Repair> repairs;
   RepairList(store, list, {.each_once = true, .add = {"N"}}, repairs);
   EXPECT_EQ(testing::ReadFile(list), "A\r\nB\r\nN\r\n");
   EXPECT_EQ(repairs.size(), 3u);
-  const struct stat after = Stat(list);
-  EXPECT_NE(after.st_ino, before.st_ino);
-  EXPECT_EQ(after.st_mode, before.st_mode);
+  const os::Info after = Stat(list);
+  EXPECT_NE(after.id, before.id);
+  EXPECT_EQ(after.mode, 0640u);
+  EXPECT_EQ(after.mode, before.mode);
   if (root) {
-    EXPECT_EQ(after.st_uid, 4321u);
-    EXPECT_EQ(after.st_gid, 4322u);
+    EXPECT_EQ(after.owner, 4321);
+    EXPECT_EQ(after.group, 4322);
   }
 }
 
