@@ -19,4 +19,11 @@ Error ReadAll(const Handle& file, std::size_t limit, std::string& out) {
   return {};
 }
 
+Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
+  out.clear();
+  return VisitDirectory(root, name, [&](std::string_view entry, Type type) {
+    out.push_back({std::string(entry), type});
+  });
+}
+
 }  // namespace loomreg::os

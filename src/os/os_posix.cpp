@@ -467,46 +467,6 @@ Error FromErrno(int err) { return Fail(err); }
 
 std::string ErrorText(int code) { return std::strerror(code); }
 
-Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
-  const int dir = RootAccess::Dir(root);
-  const std::string path(name.empty() ? "." : name);
-  int fd = OpenRetrying(dir, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECTORY);
-  if (fd < 0) return Fail(errno);
-  DIR* stream = ::fdopendir(fd);
-  if (stream == nullptr) {
-    Error failed = Fail(errno);
-    ::close(fd);
-    return failed;
-  }
-  out.clear();
-  Error error;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(stream);
-    if (entry == nullptr) {
-      if (errno != 0) error = Fail(errno);
-      break;
-    }
-    std::string_view entry_name = entry->d_name;
-    if (entry_name == "." || entry_name == "..") continue;
-    Type type = entry->d_type == DT_REG                              ? Type::kRegular
-                : entry->d_type == DT_DIR                            ? Type::kDirectory
-                : entry->d_type == DT_LNK                            ? Type::kLink
-                : entry->d_type == DT_FIFO                           ? Type::kFifo
-                : entry->d_type == DT_CHR || entry->d_type == DT_BLK ? Type::kDevice
-                : entry->d_type == DT_SOCK                           ? Type::kSocket
-                                                                     : Type::kOther;
-    struct stat st;
-    if (entry->d_type == DT_UNKNOWN &&
-        ::fstatat(::dirfd(stream), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      type = TypeOf(st.st_mode);
-    }
-    out.push_back({std::string(entry_name), type});
-  }
-  ::closedir(stream);
-  return error;
-}
-
 Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline) {
   struct flock request = {};
   request.l_type = mode == LockMode::kShared ? F_RDLCK : F_WRLCK;

@@ -475,7 +475,6 @@ Error FromErrno(int err) {
   Kind kind = Kind::kOther;
   switch (err) {
     case ENOENT:
-    case ENOTDIR:
       kind = Kind::kNotFound;
       break;
     case EEXIST:
@@ -493,29 +492,6 @@ Error FromErrno(int err) {
 }
 
 std::string ErrorText(int code) { return MessageText(static_cast<DWORD>(code)); }
-
-Error ListDirectory(const Root& root, std::string_view name, std::vector<Entry>& out) {
-  std::wstring pattern = FullPath(root, name.empty() ? "." : name);
-  if (!pattern.ends_with(L'\\')) pattern += L'\\';
-  pattern += L'*';
-  WIN32_FIND_DATAW found;
-  HANDLE search = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, 0);
-  out.clear();
-  if (search == INVALID_HANDLE_VALUE) {
-    const DWORD code = ::GetLastError();
-    return code == ERROR_FILE_NOT_FOUND ? Error{} : Fail(code);
-  }
-  Error error;
-  do {
-    std::wstring_view entry = found.cFileName;
-    if (entry == L"." || entry == L"..") continue;
-    out.push_back({Narrow(entry), TypeOf(found.dwFileAttributes)});
-  } while (::FindNextFileW(search, &found));
-  if (const DWORD code = ::GetLastError(); code != ERROR_NO_MORE_FILES) error = Fail(code);
-  ::FindClose(search);
-  return error;
-}
 
 Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline) {
   const DWORD flags =
