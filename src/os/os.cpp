@@ -1,7 +1,39 @@
-// The parts of the seam built from its other calls, the same on every system.
+// The parts of the seam that are the same on every system: the C library's errno values, and what
+// is built from the other calls.
 #include "os.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace loomreg::os {
+
+Error FromErrno(int err) {
+  Kind kind = Kind::kOther;
+  switch (err) {
+    case ENOENT:  // ENOTDIR, a file where a directory should be, is not "missing"
+      kind = Kind::kNotFound;
+      break;
+    case EEXIST:
+      kind = Kind::kExists;
+      break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+#ifdef ETXTBSY
+    case ETXTBSY:
+#endif
+      kind = Kind::kAccess;
+      break;
+#ifdef ELOOP
+    case ELOOP:
+      kind = Kind::kLink;
+      break;
+#endif
+    default:
+      break;
+  }
+  return {kind, err, std::strerror(err)};
+}
 
 Error ReadAll(const Handle& file, std::size_t limit, std::string& out) {
   out.assign(limit, '\0');

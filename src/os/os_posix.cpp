@@ -34,29 +34,7 @@ namespace {
 
 int FdOf(const Handle& handle) { return RootAccess::Fd(handle); }
 
-Error Fail(int err) {
-  Kind kind = Kind::kOther;
-  switch (err) {
-    case ENOENT:  // ENOTDIR, a file where a directory should be, is not "missing"
-      kind = Kind::kNotFound;
-      break;
-    case EEXIST:
-      kind = Kind::kExists;
-      break;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ETXTBSY:
-      kind = Kind::kAccess;
-      break;
-    case ELOOP:
-      kind = Kind::kLink;
-      break;
-    default:
-      break;
-  }
-  return {kind, err, std::strerror(err)};
-}
+Error Fail(int err) { return FromErrno(err); }
 
 Error Fail(Kind kind, std::string text) { return {kind, 0, std::move(text)}; }
 
@@ -462,8 +440,6 @@ std::uint32_t CurrentUmask() {
   ::umask(mask);
   return static_cast<std::uint32_t>(mask);
 }
-
-Error FromErrno(int err) { return Fail(err); }
 
 std::string ErrorText(int code) { return std::strerror(code); }
 

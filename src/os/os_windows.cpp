@@ -471,26 +471,6 @@ std::string GroupName(Id group) { return std::to_string(group); }
 
 std::uint32_t CurrentUmask() { return 0; }
 
-Error FromErrno(int err) {
-  Kind kind = Kind::kOther;
-  switch (err) {
-    case ENOENT:
-      kind = Kind::kNotFound;
-      break;
-    case EEXIST:
-      kind = Kind::kExists;
-      break;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      kind = Kind::kAccess;
-      break;
-    default:
-      break;
-  }
-  return {kind, err, std::strerror(err)};
-}
-
 std::string ErrorText(int code) { return MessageText(static_cast<DWORD>(code)); }
 
 Error Lock(const Handle& file, LockMode mode, std::chrono::steady_clock::time_point deadline) {
